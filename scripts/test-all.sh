@@ -37,7 +37,9 @@ run_preset() { # preset [ctest args...]
   read -r p f < <(count_cases "$log")
   local programs
   programs=$(grep -acE '^ *[0-9]+/[0-9]+ Test +#' "$log")
-  echo "=== $preset: $programs test programs, $p test cases passed, $f failed"
+  local where="natively"
+  [ "$preset" = windows ] && where="as Windows programs under wine"
+  echo "=== $preset: $programs test programs run $where, $p test cases passed, $f failed"
   if [ "$rc" -ne 0 ] || [ "$programs" -eq 0 ] || [ "$p" -eq 0 ]; then
     grep -aE '\[  FAILED  \]|error|Error' "$log" | head -40
     echo "=== $preset: FAILED (ctest exit $rc; full log in $log)"
