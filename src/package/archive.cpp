@@ -199,8 +199,9 @@ struct LocalPlace {
     uint64_t dataStart;
 };
 
-// Checks the current item's local header against its central record.
-bool CheckLocalHeader(ArchiveState* a, LocalPlace* place) {
+// Checks the current item's local header against its central record (and its stored name,
+// when given).
+bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
     uint8_t h[kLocalHeaderSize];
     const CentralRecord& c = a->cur;
     if (!ReadAt(&a->source, a->bytesBefore + static_cast<int64_t>(c.localHeaderOffset), h,
@@ -215,6 +216,13 @@ bool CheckLocalHeader(ArchiveState* a, LocalPlace* place) {
          Le32(h + 22) != c.uncompressedSize))
         return false;
     if (Le16(h + 26) != c.nameLength) return false;
+    // Both headers must name the same item.
+    if (name != nullptr && c.nameLength > 0) {
+        uint8_t localName[kNameBytes];
+        if (c.nameLength >= kNameBytes || !SourceRead(&a->source, localName, c.nameLength) ||
+            std::memcmp(localName, name, c.nameLength) != 0)
+            return false;
+    }
     // Stored data is as long as it is when unpacked (plus the encryption header): any other
     // pair of sizes cannot both be right.
     if (method == 0) {
@@ -269,7 +277,7 @@ void CloseStream(ArchiveState* a) {
 ArchiveResult OpenStream(ArchiveState* a, const char* password) {
     CloseStream(a);
     LocalPlace place{};
-    if (!CheckLocalHeader(a, &place)) return ARC_CORRUPT;
+    if (!CheckLocalHeader(a, nullptr, &place)) return ARC_CORRUPT;
     auto* s = new (std::nothrow) ItemStream{};
     if (s == nullptr) return ARC_NO_MEMORY;
     s->readBuffer = static_cast<uint8_t*>(std::malloc(kBufferSize));
@@ -497,8 +505,10 @@ ArchiveResult BuildItem(ArchiveState* a, int32_t index, ArchiveItem* item) {
     const CentralRecord& c = a->cur;
     // A name that does not fit the name buffer is not handled.
     if (c.nameLength >= kNameBytes) return ARC_BAD_ARGUMENTS;
+    // A NUL inside the stored name would silently cut it short.
+    if (std::memchr(rawName, 0, c.nameLength) != nullptr) return ARC_CORRUPT;
     LocalPlace place{};
-    if (!CheckLocalHeader(a, &place)) return ARC_CORRUPT;
+    if (!CheckLocalHeader(a, rawName, &place)) return ARC_CORRUPT;
     uint8_t* extra = nullptr;
     if (place.extraLength > 0) {
         extra = static_cast<uint8_t*>(std::malloc(place.extraLength));
