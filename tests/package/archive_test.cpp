@@ -25,8 +25,9 @@ class ArchiveTest : public ::testing::Test {
     ArchiveTest() : scratch_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {}
 
     // Writes the archive into the scratch folder and opens it with the extract folder "out".
-    Archive Open(const std::vector<uint8_t>& bytes, const char* password = nullptr) {
-        fs::path file = scratch_.path() / "test.zip";
+    Archive Open(const std::vector<uint8_t>& bytes, const char* password = nullptr,
+                 const char* name = "test.zip") {
+        fs::path file = scratch_.path() / name;
         WriteBytes(file, bytes);
         Archive a(OpenArchive(P(file).c_str(), password));
         if (a) {
@@ -430,7 +431,7 @@ TEST_F(ArchiveTest, UnreadableCentralRecordEndsTheWalk) {
     end = many.bytes.size() - 22;
     many.bytes[end + 8] = many.bytes[end + 10] = 200; // 200 items, one record
     many.bytes[end + 16] = 0;                         // keep the directory inside the file
-    Archive b = Open(many.bytes);
+    Archive b = Open(many.bytes, nullptr, "many.zip"); // test.zip is still open
     ASSERT_TRUE(b);
     EXPECT_EQ(Count(b.get()), 200);
     EXPECT_EQ(GetArchiveItem(b.get(), 150, &item), ARC_CORRUPT);
