@@ -1,0 +1,195 @@
+#include "nvme_drive.h"
+
+#include "bytes.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+void PutText(std::vector<uint8_t>& page, size_t offset, size_t width, const std::string& text) {
+    for (size_t i = 0; i < width; ++i)
+        page[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+}
+
+uint32_t SignatureWord(const std::string& letters) {
+    uint8_t b[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < 4 && i < letters.size(); ++i)
+        b[i] = static_cast<uint8_t>(letters[i]);
+    return Le32(b);
+}
+
+} // namespace
+
+NvmeDrive::NvmeDrive(const Json& spec)
+    : identifyController(4096), identifyNamespace(4096), vendorInfo(4096), geometry(4096),
+      configRecord(4096) {
+    model_ = JsonText(spec, "model", "FW NVMe SSD 1TB");
+    serial_ = JsonText(spec, "serial", "SIM0000000001");
+    firmwareRevision = JsonText(spec, "firmware", "SIM10001");
+    vid_ = static_cast<uint16_t>(JsonNumber(spec, "vid", 0x1E4B));
+    ssvid_ = static_cast<uint16_t>(JsonNumber(spec, "ssvid", 0x1E4B));
+    vendorCommands = JsonFlag(spec, "vendor_commands", true);
+    const std::string signature = JsonText(spec, "signature", "TALVORIX");
+    signature15 = SignatureWord(signature.substr(0, 4));
+    signature14 = SignatureWord(signature.size() > 4 ? signature.substr(4, 4) : "");
+
+    // Identify Namespace: NSZE, NCAP, NUSE, the LBA formats (LBADS of each) and FLBAS.
+    const uint64_t nsze = JsonNumber(spec, "nsze", 2000409264ull);
+    Put64(&identifyNamespace[0], nsze);
+    Put64(&identifyNamespace[8], nsze);
+    Put64(&identifyNamespace[16], nsze);
+    std::vector<uint64_t> formats = {9};
+    if (spec.contains("lba_formats")) {
+        formats.clear();
+        for (const auto& f : spec["lba_formats"])
+            formats.push_back(JsonNumber(f));
+    }
+    identifyNamespace[25] = static_cast<uint8_t>(formats.empty() ? 0 : formats.size() - 1);
+    identifyNamespace[26] = static_cast<uint8_t>(JsonNumber(spec, "flbas", 0));
+    for (size_t i = 0; i < formats.size() && i < 16; ++i)
+        identifyNamespace[128 + 4 * i + 2] = static_cast<uint8_t>(formats[i]);
+    BuildIdentify();
+
+    // Reply A, vendor information.
+    if (spec.contains("vendor_info")) {
+        const Json& v = spec["vendor_info"];
+        if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
+        Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
+        if (v.contains("nand_ids")) {
+            std::vector<uint8_t> ids = JsonBytes(v["nand_ids"]);
+            std::copy_n(ids.begin(), std::min<size_t>(ids.size(), 6), vendorInfo.begin() + 16);
+        }
+        PutText(vendorInfo, 32, 8, JsonText(v, "version", ""));
+        Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
+    }
+    // Reply B, NAND geometry.
+    if (spec.contains("geometry")) {
+        const Json& g = spec["geometry"];
+        Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 0)));
+        Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
+        geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
+        geometry[296] = static_cast<uint8_t>(JsonNumber(g, "ce", 0));
+        geometry[297] = static_cast<uint8_t>(JsonNumber(g, "luns", 0));
+        geometry[298] = static_cast<uint8_t>(JsonNumber(g, "planes", 0));
+        PutText(geometry, 88, 8, JsonText(g, "fw_name", ""));
+        if (g.contains("id_table")) {
+            size_t offset = 1352;
+            for (const auto& entry : g["id_table"]) {
+                std::vector<uint8_t> id = JsonBytes(entry);
+                for (size_t i = 0; i < 6 && i < id.size() && offset + i < geometry.size(); ++i)
+                    geometry[offset + i] = id[i];
+                offset += 6;
+            }
+        }
+        if (g.contains("soc_id"))
+            Put16(&geometry[1582], static_cast<uint16_t>(JsonNumber(g["soc_id"])));
+        if (g.contains("version")) PutText(geometry, 1606, 10, g["version"].get<std::string>());
+    }
+    // The vendor configuration record: a recognisable pattern with the firmware name at
+    // 1064-1071, unless given whole.
+    if (spec.contains("config_record") && spec["config_record"].contains("hex")) {
+        std::vector<uint8_t> bytes = JsonBytes(spec["config_record"]["hex"]);
+        std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 4096), configRecord.begin());
+    } else {
+        for (size_t i = 0; i < configRecord.size(); ++i)
+            configRecord[i] = static_cast<uint8_t>(i * 7 + 3);
+        std::string name = firmwareRevision;
+        if (spec.contains("config_record")) name = JsonText(spec["config_record"], "fw_name", name);
+        PutText(configRecord, 1064, 8, name);
+    }
+}
+
+void NvmeDrive::BuildIdentify() {
+    std::fill(identifyController.begin(), identifyController.end(), 0);
+    Put16(&identifyController[0], vid_);
+    Put16(&identifyController[2], ssvid_);
+    PutPadded(&identifyController[4], 20, serial_);
+    PutPadded(&identifyController[24], 40, model_);
+    PutPadded(&identifyController[64], 8, firmwareRevision);
+}
+
+NvmeCompletion NvmeDrive::Execute(const uint8_t* entry, const uint8_t* toDrive, uint32_t toLength,
+                                  std::vector<uint8_t>* fromDrive, uint32_t fromLength) {
+    executed.emplace_back(entry, entry + 64);
+    const uint8_t opcode = entry[0];
+    const uint32_t nsid = Le32(entry + 4);
+    const uint32_t cdw10 = Le32(entry + 40);
+    const uint32_t cdw11 = Le32(entry + 44);
+    const uint32_t cdw12 = Le32(entry + 48);
+    const uint32_t cdw14 = Le32(entry + 56);
+    const uint32_t cdw15 = Le32(entry + 60);
+    if (fromDrive) fromDrive->assign(fromLength, 0);
+    auto reply = [&](const std::vector<uint8_t>& page) {
+        if (fromDrive)
+            std::copy_n(page.begin(), std::min<size_t>(page.size(), fromLength),
+                        fromDrive->begin());
+        return NvmeCompletion{};
+    };
+    const bool signed_ = cdw14 == signature14 && cdw15 == signature15;
+
+    switch (opcode) {
+    case 0x06: { // Identify
+        const uint32_t cns = cdw10 & 0xFF;
+        if (cns == 1) return reply(identifyController);
+        if (cns == 0 && (nsid == 1 || nsid == 0xFFFFFFFF)) return reply(identifyNamespace);
+        return NvmeCompletion{0, kNvmeInvalidField};
+    }
+    case 0x11: { // Firmware Image Download: NUMD 0's-based dwords, OFST in dwords
+        const uint64_t bytes = (static_cast<uint64_t>(cdw10) + 1) * 4;
+        const uint64_t offset = static_cast<uint64_t>(cdw11) * 4;
+        if (toDrive == nullptr || bytes > toLength + 3u)
+            return NvmeCompletion{0, kNvmeInvalidField};
+        if (download.size() < offset + toLength) download.resize(offset + toLength);
+        std::memcpy(download.data() + offset, toDrive, toLength);
+        return NvmeCompletion{};
+    }
+    case 0x10: { // Firmware Commit: slot bits 2:0, action bits 5:3
+        committedSlot = static_cast<int>(cdw10 & 7);
+        commitAction = static_cast<int>((cdw10 >> 3) & 7);
+        committedImage = download;
+        download.clear();
+        activationPending = commitAction == 1 || commitAction == 2 || commitAction == 3;
+        return NvmeCompletion{};
+    }
+    default:
+        break;
+    }
+    if (!vendorCommands) return NvmeCompletion{0, kNvmeInvalidOpcode};
+    switch (opcode) {
+    case 0xE6:
+        if (!signed_) return NvmeCompletion{0, kNvmeInvalidField};
+        if (cdw12 == 3) return reply(vendorInfo);
+        if (cdw12 == 1) return reply(configRecord);
+        return NvmeCompletion{0, kNvmeInvalidField};
+    case 0xF2:
+        if (!signed_) return NvmeCompletion{0, kNvmeInvalidField};
+        return reply(geometry);
+    case 0xF1: // rewrites the first 144 bytes of the geometry page
+        if (!signed_ || toDrive == nullptr) return NvmeCompletion{0, kNvmeInvalidField};
+        std::memcpy(geometry.data(), toDrive, std::min<uint32_t>(toLength, 144));
+        return NvmeCompletion{};
+    case 0xE5: { // writes the configuration record, dword 14 = its CRC-32
+        if (cdw12 != 1 || toDrive == nullptr || toLength < 4096)
+            return NvmeCompletion{0, kNvmeInvalidField};
+        uint32_t crc = static_cast<uint32_t>(crc32(0L, toDrive, 4096));
+        if (crc != cdw14 || cdw15 != 0) return NvmeCompletion{0, kNvmeInvalidField};
+        std::memcpy(configRecord.data(), toDrive, 4096);
+        return NvmeCompletion{};
+    }
+    default:
+        return NvmeCompletion{0, kNvmeInvalidOpcode};
+    }
+}
+
+void NvmeDrive::ControllerReset() {
+    if (!activationPending) return;
+    activationPending = false;
+    if (!pendingRevision.empty()) firmwareRevision = pendingRevision;
+    BuildIdentify();
+}
+
+} // namespace sim

@@ -1,0 +1,122 @@
+#include "sata_drive.h"
+
+#include "bytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+void PutText(std::vector<uint8_t>& page, size_t offset, size_t width, const std::string& text) {
+    for (size_t i = 0; i < width; ++i)
+        page[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+}
+
+} // namespace
+
+uint64_t AtaRegisters::Lba() const {
+    uint64_t lba = static_cast<uint64_t>(current[2]) | (static_cast<uint64_t>(current[3]) << 8) |
+                   (static_cast<uint64_t>(current[4]) << 16);
+    if (is48) {
+        lba |= (static_cast<uint64_t>(previous[2]) << 24) |
+               (static_cast<uint64_t>(previous[3]) << 32) |
+               (static_cast<uint64_t>(previous[4]) << 40);
+    } else {
+        lba |= static_cast<uint64_t>(current[5] & 0x0F) << 24;
+    }
+    return lba;
+}
+
+SataDrive::SataDrive(const Json& spec)
+    : identifyDevice(512), vendorInfo(4096), geometry(4096), configRecord(4096) {
+    firmwareRevision = JsonText(spec, "firmware", "SIM10001");
+    const uint64_t count = JsonNumber(spec, "lba48", 1000215216ull);
+    uint8_t* id = identifyDevice.data();
+    Put16(id + 0, 0x0040);
+    PutAtaString(id + 20, 20, JsonText(spec, "serial", "SIMSATA0001"));
+    PutAtaString(id + 46, 8, firmwareRevision);
+    PutAtaString(id + 54, 40, JsonText(spec, "model", "FW SATA SSD 512GB"));
+    Put16(id + 98, 0x0F00); // capabilities: LBA, DMA
+    Put32(id + 120, static_cast<uint32_t>(std::min<uint64_t>(count, 0x0FFFFFFF))); // words 60-61
+    Put16(id + 154, static_cast<uint16_t>((JsonNumber(spec, "sata_gen", 3) & 7) << 1)); // word 77
+    Put16(id + 166, 0x4400); // word 83: 48-bit
+    Put64(id + 200, count);  // words 100-103
+    // Word 255: signature 0xA5 and the checksum that makes the sum of all bytes zero.
+    id[510] = 0xA5;
+    uint8_t sum = 0;
+    for (int i = 0; i < 511; ++i)
+        sum = static_cast<uint8_t>(sum + id[i]);
+    id[511] = static_cast<uint8_t>(-sum);
+
+    if (spec.contains("vendor_info")) {
+        const Json& v = spec["vendor_info"];
+        if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
+        Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
+        if (v.contains("nand_ids")) {
+            std::vector<uint8_t> ids = JsonBytes(v["nand_ids"]);
+            std::copy_n(ids.begin(), std::min<size_t>(ids.size(), 6), vendorInfo.begin() + 16);
+        }
+        PutText(vendorInfo, 32, 8, JsonText(v, "version", ""));
+        Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
+    }
+    if (spec.contains("geometry")) {
+        const Json& g = spec["geometry"];
+        Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 4096)));
+        Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
+        geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
+        geometry[296] = static_cast<uint8_t>(JsonNumber(g, "ce", 0));
+        geometry[297] = static_cast<uint8_t>(JsonNumber(g, "luns", 0));
+        geometry[298] = static_cast<uint8_t>(JsonNumber(g, "planes", 0));
+    }
+    if (spec.contains("config_record") && spec["config_record"].contains("hex")) {
+        std::vector<uint8_t> bytes = JsonBytes(spec["config_record"]["hex"]);
+        std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 4096), configRecord.begin());
+    } else {
+        for (size_t i = 0; i < configRecord.size(); ++i)
+            configRecord[i] = static_cast<uint8_t>(i * 5 + 1);
+        std::string name = firmwareRevision;
+        if (spec.contains("config_record")) name = JsonText(spec["config_record"], "fw_name", name);
+        PutText(configRecord, 1064, 8, name);
+    }
+}
+
+AtaResult SataDrive::Execute(const AtaRegisters& regs, const uint8_t* toDrive, uint32_t toLength,
+                             std::vector<uint8_t>* fromDrive, uint32_t fromLength) {
+    std::vector<uint8_t> record(regs.previous, regs.previous + 8);
+    record.insert(record.end(), regs.current, regs.current + 8);
+    executed.push_back(record);
+    if (fromDrive) fromDrive->assign(fromLength, 0);
+    auto reply = [&](const std::vector<uint8_t>& page) {
+        if (fromDrive)
+            std::copy_n(page.begin(), std::min<size_t>(page.size(), fromLength),
+                        fromDrive->begin());
+        return AtaResult{};
+    };
+    const AtaResult aborted{kAtaStatusError, 0x04};
+    switch (regs.Command()) {
+    case 0xEC:
+        return reply(identifyDevice);
+    case 0xC3:
+        if (regs.Features() == 3) return reply(vendorInfo);
+        if (regs.Features() == 4) return reply(geometry);
+        if (regs.Features() == 2) return reply(configRecord);
+        return aborted;
+    case 0xC2:
+        if (regs.Features() != 1 || toDrive == nullptr || toLength < 4096) return aborted;
+        std::memcpy(configRecord.data(), toDrive, 4096);
+        return AtaResult{};
+    case 0x92: { // DOWNLOAD MICROCODE, offsets mode: count = blocks, LBA mid/high = block offset
+        if (regs.Features() != 3 || toDrive == nullptr) return aborted;
+        const uint64_t offset =
+            static_cast<uint64_t>(regs.current[3] | (regs.current[4] << 8)) * 512;
+        if (download.size() < offset + toLength) download.resize(offset + toLength);
+        std::memcpy(download.data() + offset, toDrive, toLength);
+        return AtaResult{};
+    }
+    default:
+        return aborted;
+    }
+}
+
+} // namespace sim

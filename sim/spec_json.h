@@ -1,0 +1,21 @@
+// Reading values from machine descriptions: numbers may be written as JSON numbers or as text
+// ("0x1E4B", "4096"); byte strings as hex text.
+#pragma once
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Json = nlohmann::json;
+
+uint64_t JsonNumber(const Json& value);
+uint64_t JsonNumber(const Json& object, const char* key, uint64_t fallback);
+std::string JsonText(const Json& object, const char* key, const std::string& fallback);
+bool JsonFlag(const Json& object, const char* key, bool fallback);
+// Bytes from hex text ("9BC4284920A1", blanks allowed) or from an array of numbers.
+std::vector<uint8_t> JsonBytes(const Json& value);
+
+} // namespace sim

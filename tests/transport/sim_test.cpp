@@ -1,0 +1,229 @@
+// The simulated machine itself: descriptions, the trace, volumes, the clock and the dialog
+// host. The transports' own suites cover the drive paths.
+#include "fixture.h"
+
+#include "platform/clock.h"
+#include "platform/dialog_host.h"
+#include "platform/storage.h"
+#include "sim/spec_json.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+TEST(SimTrace, EachRequestIsAJsonLineWithItsBytes) {
+    LoadDrives({DriveAt("jmicron", 3)});
+    sim::ClockAdvance(250);
+    const uint64_t start = sim::ClockNow();
+    PlatHandle h = PlatDeviceOpen(u"\\\\.\\PhysicalDrive3");
+    ASSERT_NE(h, PLAT_INVALID_HANDLE);
+    StorageDeviceNumber number{};
+    uint32_t returned = 0;
+    ASSERT_EQ(PlatDeviceIoControl(h, kIoctlStorageGetDeviceNumber, nullptr, 0, &number,
+                                  sizeof(number), &returned),
+              1);
+    uint8_t in[8] = {1, 2, 3, 0xAB};
+    EXPECT_EQ(PlatDeviceIoControl(h, 0x123456, in, sizeof(in), nullptr, 0, &returned), 0);
+    EXPECT_EQ(PlatGetLastError(), kErrorInvalidFunction);
+    PlatDeviceClose(h);
+
+    std::istringstream lines(sim::Current().TraceJsonLines());
+    std::string line;
+    std::vector<sim::Json> records;
+    while (std::getline(lines, line))
+        records.push_back(sim::Json::parse(line));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["seq"], 1);
+    EXPECT_EQ(records[0]["t_ms"], start);
+    EXPECT_EQ(records[0]["path"], "\\\\.\\PhysicalDrive3");
+    EXPECT_EQ(records[0]["ioctl"], kIoctlStorageGetDeviceNumber);
+    EXPECT_EQ(records[0]["in"], "");
+    EXPECT_EQ(records[0]["ok"], true);
+    EXPECT_FALSE(records[0].contains("error"));
+    EXPECT_EQ(records[1]["seq"], 2);
+    EXPECT_EQ(records[1]["in"], "010203ab00000000");
+    EXPECT_EQ(records[1]["ok"], false);
+    EXPECT_EQ(records[1]["error"], kErrorInvalidFunction);
+    EXPECT_FALSE(records[1].contains("data_in"));
+}
+
+TEST(SimTrace, PassThroughLinesCarryTheirDataAndDecodedFields) {
+    LoadDrives({DriveAt("asmedia", 1)});
+    OpenedDrive drive(1);
+    std::istringstream lines(sim::Current().TraceJsonLines());
+    std::string line;
+    sim::Json inquiry;
+    while (std::getline(lines, line) && !inquiry.contains("cdb"))
+        inquiry = sim::Json::parse(line);
+    EXPECT_EQ(inquiry["ioctl"], kIoctlScsiPassThroughDirect);
+    EXPECT_EQ(inquiry["cdb"], "12000000260000000000000000000000");
+    EXPECT_EQ(inquiry["data_in"].get<std::string>().size(), 38u * 2);
+    EXPECT_EQ(inquiry["data_in"].get<std::string>().substr(72, 4), "6023");
+    EXPECT_EQ(inquiry["scsi_status"], 0);
+    EXPECT_EQ(inquiry["drive"], "PhysicalDrive1");
+    EXPECT_FALSE(inquiry.contains("data_out"));
+}
+
+TEST(SimTrace, AFileGetsEveryLineAsItHappens) {
+    const std::string file = "sim_trace_test.jsonl";
+    std::remove(file.c_str());
+    LoadDrives({DriveAt("nvme", 0)});
+    sim::Current().SetTraceFile(file);
+    { OpenedDrive drive(0); }
+    sim::Current().SetTraceFile("");
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), sim::Current().TraceJsonLines());
+    EXPECT_FALSE(text.str().empty());
+    in.close();
+    std::remove(file.c_str());
+}
+
+TEST(SimVolumes, VolumesAnswerTheirDiskNumber) {
+    sim::Json m = sim::TypicalMachine({DriveAt("nvme", 2, "system"), DriveAt("nvme", 5, "data")});
+    m["volumes"] = {{{"letter", "C"}, {"disk", "system"}, {"partition", 3}},
+                    {{"letter", "E"}, {"disk", 5}},
+                    {{"letter", "F"}, {"disk", nullptr}},
+                    {{"letter", "G"}, {"disk", "data"}, {"device_type", 2}}};
+    sim::Load(m.dump());
+    struct Case {
+        const char16_t* path;
+        bool opens, ok;
+        uint32_t type, number, partition;
+    } cases[] = {{u"\\\\.\\C:", true, true, 7, 2, 3},
+                 {u"\\\\.\\e:", true, true, 7, 5, 1},
+                 {u"\\\\.\\F:", true, false, 0, 0, 0},
+                 {u"\\\\.\\G:", true, true, 2, 5, 1},
+                 {u"\\\\.\\D:", false, false, 0, 0, 0}};
+    for (const auto& c : cases) {
+        PlatHandle h = PlatDeviceOpen(c.path);
+        ASSERT_EQ(h != PLAT_INVALID_HANDLE, c.opens);
+        if (!c.opens) {
+            EXPECT_EQ(PlatGetLastError(), kErrorFileNotFound);
+            continue;
+        }
+        StorageDeviceNumber n{};
+        uint32_t returned = 0;
+        EXPECT_EQ(PlatDeviceIoControl(h, kIoctlStorageGetDeviceNumber, nullptr, 0, &n, sizeof(n),
+                                      &returned) == 1,
+                  c.ok);
+        if (c.ok) {
+            EXPECT_EQ(n.DeviceType, c.type);
+            EXPECT_EQ(n.DeviceNumber, c.number);
+            EXPECT_EQ(n.PartitionNumber, c.partition);
+            EXPECT_EQ(returned, 12u);
+        }
+        PlatDeviceClose(h);
+    }
+}
+
+TEST(SimDescription, AMalformedDescriptionIsRejected) {
+    EXPECT_ANY_THROW(sim::Load("{ nodes: }"));
+    EXPECT_ANY_THROW(sim::Load(R"({"nodes":[{"id":"a","parent":"missing"}]})"));
+    EXPECT_ANY_THROW(sim::Load(R"({"nodes":[{"id":"a","disk":{"path":"floppy"}}]})"));
+    EXPECT_ANY_THROW(sim::Load(R"({"nodes":[{"id":"a"},{"id":"a"}]})"));
+    EXPECT_ANY_THROW(sim::Load(R"({"faults":[{"action":"explode"}]})"));
+}
+
+TEST(SimDescription, EveryExampleMachineLoadsAndClassifiesAsItSays) {
+    const char* root = std::getenv("FW_TEST_SOURCE_DIR");
+    ASSERT_NE(root, nullptr);
+    const std::string dir = std::string(root) + "/../../examples/machines/";
+    std::ifstream index(dir + "index.json");
+    ASSERT_TRUE(index.good()) << dir;
+    sim::Json list = sim::Json::parse(index);
+    ASSERT_GE(list.size(), 9u);
+    for (const auto& entry : list) {
+        const std::string file = entry["file"].get<std::string>();
+        SCOPED_TRACE(file);
+        sim::LoadFile(dir + file);
+        for (const auto& expect : entry["drives"]) {
+            const int number = expect["number"].get<int>();
+            EXPECT_EQ(OpenedDrive(number).context.iCmdType, expect["nvme"].get<int>()) << number;
+            EXPECT_EQ(OpenedDrive(number, true).context.iCmdType, expect["sata"].get<int>())
+                << number;
+        }
+    }
+}
+
+TEST(SimClock, SleepAdvancesTheVirtualClockAtOnce) {
+    const uint64_t before = PlatGetTickCount64();
+    std::vector<uint64_t> seen;
+    int id = sim::ClockSubscribe([&](uint64_t now) { seen.push_back(now); });
+    PlatSleep(3000);
+    PlatSleep(1000);
+    sim::ClockUnsubscribe(id);
+    PlatSleep(5);
+    EXPECT_EQ(PlatGetTickCount64(), before + 4005);
+    EXPECT_EQ(seen, (std::vector<uint64_t>{before + 3000, before + 4000}));
+}
+
+TEST(SimDialogHost, PostsAreRecordedAndSendsReachTheHandler) {
+    sim::ClearMessages();
+    int dialog = 0;
+    PlatWindow window = &dialog;
+    sim::SetMessageHandler(
+        [](const sim::WindowMessage& m) { return static_cast<intptr_t>(m.lParam * 2); });
+    EXPECT_EQ(PlatPostMessage(window, 32816, 0, 40), 1);
+    EXPECT_EQ(PlatSendMessage(window, 32805, 1, 21), 42);
+    sim::SetMessageHandler(nullptr);
+    auto messages = sim::Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].window, window);
+    EXPECT_EQ(messages[0].message, 32816u);
+    EXPECT_EQ(messages[0].lParam, 40);
+    EXPECT_FALSE(messages[0].sent);
+    EXPECT_TRUE(messages[1].sent);
+    sim::ClearMessages();
+}
+
+TEST(SimFaults, TheNthMatchingRequestIsRefusedOnce) {
+    LoadDrives({DriveAt("nvme", 0)});
+    sim::Fault f;
+    f.ioctl = kIoctlStorageGetDeviceNumber;
+    f.nth = 2;
+    f.error = 31;
+    sim::Current().AddFault(f);
+    PlatHandle h = PlatDeviceOpen(u"\\\\.\\PhysicalDrive0");
+    StorageDeviceNumber n{};
+    uint32_t returned = 0;
+    std::vector<int> results;
+    for (int i = 0; i < 4; ++i)
+        results.push_back(PlatDeviceIoControl(h, kIoctlStorageGetDeviceNumber, nullptr, 0, &n,
+                                              sizeof(n), &returned));
+    EXPECT_EQ(results, (std::vector<int>{1, 0, 1, 1}));
+    PlatDeviceClose(h);
+    auto trace = sim::Current().Trace();
+    EXPECT_EQ(trace[1].error, 31u);
+    EXPECT_EQ(trace[1].note, "refused by fault");
+}
+
+TEST(SimFaults, ABadReplyInvertsTheReplyData) {
+    LoadDrives({DriveAt("nvme", 0, "d")});
+    sim::Fault f;
+    f.nvme_opcode = 0x06;
+    f.action = sim::Fault::Action::BadReply;
+    sim::Current().AddFault(f);
+    OpenedDrive drive(0);
+    std::vector<uint8_t> query(4096 + 48);
+    // Identify through the protocol query, by hand.
+    uint32_t* q = reinterpret_cast<uint32_t*>(query.data());
+    q[0] = 49;
+    q[2] = 3;
+    q[3] = 1;
+    q[4] = 1;
+    q[6] = 40;
+    q[7] = 4096;
+    uint32_t returned = 0;
+    ASSERT_EQ(PlatDeviceIoControl(drive.handle, kIoctlStorageQueryProperty, query.data(), 4144,
+                                  query.data(), 4144, &returned),
+              1);
+    auto page = sim::Current().DrivePage("d", "identify_controller");
+    EXPECT_EQ(query[48], static_cast<uint8_t>(~page[0]));
+    EXPECT_EQ(query[48 + 30], static_cast<uint8_t>(~page[30]));
+}
+
+} // namespace
