@@ -67,12 +67,12 @@ void BuildIdentifyEntry(uint8_t* entry, uint32_t cns, uint32_t nsid) {
     Put32(entry + 40, cns);
 }
 
-int32_t NVMeAdminCmd(const TransportContext& context, PlatHandle drive, int32_t direction,
+int32_t NVMeAdminCmd(const TransportContext* context, PlatHandle drive, int32_t direction,
                      int32_t opcode, uint32_t dword12, uint32_t dword13, uint32_t dword14,
                      uint32_t dword15, void* buffer, uint32_t length) {
     uint8_t entry[kNvmeEntrySize];
     BuildAdminEntry(entry, opcode, length, dword12, dword13, dword14, dword15);
-    switch (context.iCmdType) {
+    switch (context->iCmdType) {
     case kCmdAsmedia:
         return IO_USB_ASM_NVMeCmd(drive, direction, entry, buffer, length, nullptr);
     case kCmdJmicron:
@@ -81,17 +81,18 @@ int32_t NVMeAdminCmd(const TransportContext& context, PlatHandle drive, int32_t 
         return IO_NVMe_AdminCmd(drive, direction, opcode, dword12, dword13, dword14, dword15,
                                 buffer, length);
     case kCmdRst:
-        return IO_RST_NVMeCmd(context.hScsiPort, context.iPathId, direction, entry, buffer, length);
+        return IO_RST_NVMeCmd(context->hScsiPort, context->iPathId, direction, entry, buffer,
+                              length);
     default:
         return kFwNoTransport;
     }
 }
 
-int32_t NVMeIdentify(const TransportContext& context, PlatHandle drive, uint32_t cns, uint32_t nsid,
+int32_t NVMeIdentify(const TransportContext* context, PlatHandle drive, uint32_t cns, uint32_t nsid,
                      void* buffer, uint32_t length, uint8_t* status) {
     uint8_t entry[kNvmeEntrySize];
     BuildIdentifyEntry(entry, cns, nsid);
-    switch (context.iCmdType) {
+    switch (context->iCmdType) {
     case kCmdAsmedia:
         return IO_USB_ASM_Identify(drive, kDirFromDrive, entry, buffer, length, status);
     case kCmdJmicron:
@@ -99,7 +100,7 @@ int32_t NVMeIdentify(const TransportContext& context, PlatHandle drive, uint32_t
     case kCmdInboxNvme:
         return IO_NVMe_Identify(drive, cns, nsid, buffer, length);
     case kCmdRst:
-        return IO_RST_NVMeCmd(context.hScsiPort, context.iPathId, kDirFromDrive, entry, buffer,
+        return IO_RST_NVMeCmd(context->hScsiPort, context->iPathId, kDirFromDrive, entry, buffer,
                               length);
     default:
         return kFwNoTransport;

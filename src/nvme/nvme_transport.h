@@ -13,16 +13,22 @@ inline constexpr int32_t kDirNone = 0;
 inline constexpr int32_t kDirToDrive = 1;
 inline constexpr int32_t kDirFromDrive = 2;
 
+// The maker's signature that every vendor command but the configuration-record write carries:
+// "TALVORIX", letters 1-4 in dword 15 and 5-8 in dword 14, the earlier letter in the less
+// significant byte.
+inline constexpr uint32_t kVendorSigDword14 = 0x5849524F; // "ORIX"
+inline constexpr uint32_t kVendorSigDword15 = 0x564C4154; // "TALV"
+
 // The 64-byte NVMe submission entry.
 inline constexpr uint32_t kNvmeEntrySize = 64;
 
 // Sends one admin command: NSID 0xFFFFFFFF, dword 10 = length / 4, dwords 12-15 as given.
-int32_t NVMeAdminCmd(const TransportContext& context, PlatHandle drive, int32_t direction,
+int32_t NVMeAdminCmd(const TransportContext* context, PlatHandle drive, int32_t direction,
                      int32_t opcode, uint32_t dword12, uint32_t dword13, uint32_t dword14,
                      uint32_t dword15, void* buffer, uint32_t length);
 // Identify with the CNS and NSID given. status (may be nullptr) is set to 2 when a bridge
 // answered with a check condition.
-int32_t NVMeIdentify(const TransportContext& context, PlatHandle drive, uint32_t cns, uint32_t nsid,
+int32_t NVMeIdentify(const TransportContext* context, PlatHandle drive, uint32_t cns, uint32_t nsid,
                      void* buffer, uint32_t length, uint8_t* status);
 
 // Fills entry (64 bytes) as NVMeAdminCmd and NVMeIdentify send it.

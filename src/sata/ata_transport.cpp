@@ -55,10 +55,10 @@ int32_t AtaCmd(int32_t iCmdType, PlatHandle drive, uint8_t command, uint8_t feat
     return IO_SAT_PassThrough(drive, command, feature, flags, lbaLow, lbaHigh, buffer, length);
 }
 
-int32_t AtaIdentify(const TransportContext& context, PlatHandle drive, void* buffer,
+int32_t AtaIdentify(const TransportContext* context, PlatHandle drive, void* buffer,
                     uint32_t length) {
     std::memset(buffer, 0, length);
-    return AtaCmd(context.iCmdType, drive, 0xEC, 0, kAtaDrdyRequired | kAtaDataIn, 0, 0, buffer,
+    return AtaCmd(context->iCmdType, drive, 0xEC, 0, kAtaDrdyRequired | kAtaDataIn, 0, 0, buffer,
                   length);
 }
 

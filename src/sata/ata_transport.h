@@ -17,7 +17,7 @@ inline constexpr uint32_t kAtaDataOut = 0x4;
 int32_t AtaCmd(int32_t iCmdType, PlatHandle drive, uint8_t command, uint8_t feature, uint32_t flags,
                uint32_t lbaLow, uint32_t lbaHigh, void* buffer, uint32_t length);
 // IDENTIFY DEVICE into buffer (zeroed first).
-int32_t AtaIdentify(const TransportContext& context, PlatHandle drive, void* buffer,
+int32_t AtaIdentify(const TransportContext* context, PlatHandle drive, void* buffer,
                     uint32_t length);
 
 int32_t IO_ATA_PassThrough(PlatHandle drive, uint8_t command, uint8_t feature, uint32_t flags,

@@ -53,7 +53,7 @@ TEST(AtaRoute, IdentifyOnASataPortGoesThroughAtaPassThrough) {
     ASSERT_EQ(drive.context.iCmdType, 16);
     sim::Current().ClearTrace();
     std::vector<uint8_t> data(512, 0xCC);
-    ASSERT_EQ(AtaIdentify(drive.context, drive.handle, data.data(), 512), 1);
+    ASSERT_EQ(AtaIdentify(&drive.context, drive.handle, data.data(), 512), 1);
     EXPECT_EQ(data, sim::Current().DrivePage("sata", "identify_device"));
     auto r = TraceOf(kIoctlAtaPassThroughDirect);
     ASSERT_EQ(r.size(), 1u);
@@ -106,7 +106,7 @@ TEST(AtaRoute, AFailedAtaCommandOnASataPortIsSentAgainOverSat) {
     sim::Current().AddFault(f);
     sim::Current().ClearTrace();
     std::vector<uint8_t> data(512);
-    EXPECT_EQ(AtaIdentify(drive.context, drive.handle, data.data(), 512), 1);
+    EXPECT_EQ(AtaIdentify(&drive.context, drive.handle, data.data(), 512), 1);
     auto trace = sim::Current().Trace();
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(trace[0].ioctl, kIoctlAtaPassThroughDirect);
@@ -119,7 +119,7 @@ TEST(AtaRoute, Type16FallsBackToSatWhenAtaPassThroughIsRefused) {
     OpenedDrive drive(1, true);
     sim::Current().ClearTrace();
     std::vector<uint8_t> data(512);
-    EXPECT_EQ(AtaIdentify(drive.context, drive.handle, data.data(), 512), 1);
+    EXPECT_EQ(AtaIdentify(&drive.context, drive.handle, data.data(), 512), 1);
     auto trace = sim::Current().Trace();
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(trace[0].ioctl, kIoctlAtaPassThroughDirect);
@@ -136,7 +136,7 @@ TEST(AtaRoute, SataBehindUsbOrSasNeverSendsAtaPassThrough) {
         OpenedDrive drive(1, true);
         ASSERT_EQ(drive.context.iCmdType, std::string(path) == "sata-usb" ? 17 : 18);
         std::vector<uint8_t> data(4096);
-        EXPECT_EQ(AtaIdentify(drive.context, drive.handle, data.data(), 512), 1);
+        EXPECT_EQ(AtaIdentify(&drive.context, drive.handle, data.data(), 512), 1);
         EXPECT_EQ(
             AtaCmd(drive.context.iCmdType, drive.handle, 0xC3, 3, 0x3, 0, 0, data.data(), 4096), 1);
         EXPECT_EQ(data, sim::Current().DrivePage(path, "vendor_info"));

@@ -22,12 +22,12 @@ uint32_t IssueCommands(void* argument) {
     std::vector<uint8_t> reply(4096);
     for (int i = 0; i < kRounds; ++i) {
         for (OpenedDrive* d : {&asmedia, &jmicron}) {
-            if (NVMeAdminCmd(d->context, d->handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                             kSignature15, reply.data(), 4096) != 1 ||
+            if (NVMeAdminCmd(&d->context, d->handle, kDirFromDrive, 0xE6, 3, 0, kVendorSigDword14,
+                             kVendorSigDword15, reply.data(), 4096) != 1 ||
                 reply[0] != 0x5A)
                 ++worker->failures;
             uint8_t status = 0;
-            if (NVMeIdentify(d->context, d->handle, 1, 0, reply.data(), 4096, &status) != 1 ||
+            if (NVMeIdentify(&d->context, d->handle, 1, 0, reply.data(), 4096, &status) != 1 ||
                 status != 0)
                 ++worker->failures;
         }

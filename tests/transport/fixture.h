@@ -2,6 +2,7 @@
 // program does, and read the simulator's trace.
 #pragma once
 #include "disk/transport.h"
+#include "nvme/nvme_transport.h"
 #include "platform/requests.h"
 #include "sim/sim.h"
 #include "sim/typical.h"

@@ -27,8 +27,8 @@ TEST_P(EveryNvmePath, AVendorReadCarriesDword10Of1024AndReturnsTheDriveReply) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096, 0xCC);
-    ASSERT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                           kSignature15, reply.data(), 4096),
+    ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                           kVendorSigDword14, kVendorSigDword15, reply.data(), 4096),
               1);
     auto executed = sim::Current().ExecutedCommands(GetParam());
     ASSERT_EQ(executed.size(), 1u);
@@ -38,8 +38,8 @@ TEST_P(EveryNvmePath, AVendorReadCarriesDword10Of1024AndReturnsTheDriveReply) {
     EXPECT_EQ(Dword(e, 10), 1024u);
     EXPECT_EQ(Dword(e, 12), 3u);
     EXPECT_EQ(Dword(e, 13), 0u);
-    EXPECT_EQ(Dword(e, 14), kSignature14);
-    EXPECT_EQ(Dword(e, 15), kSignature15);
+    EXPECT_EQ(Dword(e, 14), kVendorSigDword14);
+    EXPECT_EQ(Dword(e, 15), kVendorSigDword15);
     for (int d : {2, 3, 4, 5, 6, 7, 8, 9, 11})
         EXPECT_EQ(Dword(e, d), 0u) << "dword " << d;
     EXPECT_EQ(reply, sim::Current().DrivePage(GetParam(), "vendor_info"));
@@ -52,10 +52,10 @@ TEST_P(EveryNvmePath, IdentifyControllerAndNamespaceReachTheDrive) {
     OpenedDrive drive(1);
     std::vector<uint8_t> data(4096, 0xCC);
     uint8_t status = 0;
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 1, 0, data.data(), 4096, &status), 1);
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 1, 0, data.data(), 4096, &status), 1);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(data, sim::Current().DrivePage(GetParam(), "identify_controller"));
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 0, 1, data.data(), 4096, &status), 1);
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 0, 1, data.data(), 4096, &status), 1);
     EXPECT_EQ(data, sim::Current().DrivePage(GetParam(), "identify_namespace"));
     auto executed = sim::Current().ExecutedCommands(GetParam());
     ASSERT_EQ(executed.size(), 2u);
@@ -78,8 +78,8 @@ TEST_P(EveryNvmePath, ARefusedRequestGivesMinus4AndNothingIsCopied) {
     sim::Current().AddFault(refuse);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096, 0xCC);
-    EXPECT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xF2, 0, 0, kSignature14,
-                           kSignature15, reply.data(), 4096),
+    EXPECT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xF2, 0, 0,
+                           kVendorSigDword14, kVendorSigDword15, reply.data(), 4096),
               -4);
     EXPECT_TRUE(std::all_of(reply.begin(), reply.end(), [](uint8_t b) { return b == 0xCC; }));
     EXPECT_EQ(sim::Current().Trace().size(), 1u); // no later phase
@@ -99,8 +99,9 @@ TEST(NvmeDispatch, AnUnusableTypeGivesMinus5AndSendsNothing) {
         uint8_t buffer[4096] = {};
         uint8_t status = 0;
         EXPECT_EQ(
-            NVMeAdminCmd(context, drive.handle, kDirFromDrive, 0xE6, 3, 0, 0, 0, buffer, 4096), -5);
-        EXPECT_EQ(NVMeIdentify(context, drive.handle, 1, 0, buffer, 4096, &status), -5);
+            NVMeAdminCmd(&context, drive.handle, kDirFromDrive, 0xE6, 3, 0, 0, 0, buffer, 4096),
+            -5);
+        EXPECT_EQ(NVMeIdentify(&context, drive.handle, 1, 0, buffer, 4096, &status), -5);
     }
     EXPECT_TRUE(sim::Current().Trace().empty());
 }
@@ -110,8 +111,8 @@ TEST(NvmeInbox, TheAdminCommandIsOne4240ByteProtocolCommand) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096);
-    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirFromDrive, 0xF2, 0, 0, kSignature14, kSignature15,
-                               reply.data(), 4096),
+    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirFromDrive, 0xF2, 0, 0, kVendorSigDword14,
+                               kVendorSigDword15, reply.data(), 4096),
               1);
     auto r = TraceOf(kIoctlStorageProtocolCommand);
     ASSERT_EQ(r.size(), 1u);
@@ -123,7 +124,7 @@ TEST(NvmeInbox, TheAdminCommandIsOne4240ByteProtocolCommand) {
     EXPECT_EQ(in[80], 0xF2);
     EXPECT_EQ(Le32At(in, 84), 0xFFFFFFFFu);
     EXPECT_EQ(Le32At(in, 120), 1024u);
-    EXPECT_EQ(Le32At(in, 136), kSignature14);
+    EXPECT_EQ(Le32At(in, 136), kVendorSigDword14);
     EXPECT_EQ(reply, sim::Current().DrivePage("nvme", "geometry"));
 }
 
@@ -134,11 +135,11 @@ TEST(NvmeInbox, AWriteCarriesItsDataAndANoDataCommandIs144Bytes) {
     std::vector<uint8_t> page(4096, 0);
     for (size_t i = 0; i < 144; ++i)
         page[i] = static_cast<uint8_t>(i);
-    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirToDrive, 0xF1, 0, 0, kSignature14, kSignature15,
-                               page.data(), 4096),
+    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirToDrive, 0xF1, 0, 0, kVendorSigDword14,
+                               kVendorSigDword15, page.data(), 4096),
               1);
-    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirNone, 0xF1, 0, 0, kSignature14, kSignature15,
-                               nullptr, 0),
+    ASSERT_EQ(IO_NVMe_AdminCmd(drive.handle, kDirNone, 0xF1, 0, 0, kVendorSigDword14,
+                               kVendorSigDword15, nullptr, 0),
               1);
     auto r = TraceOf(kIoctlStorageProtocolCommand);
     ASSERT_EQ(r.size(), 2u);
@@ -176,11 +177,11 @@ TEST(NvmeRequestBuffers, ABufferThatCannotBeHadGivesMinus4AndSendsNothing) {
         uint8_t data[4096] = {};
         uint8_t status = 0;
         sim::Current().FailPageAllocs(1);
-        EXPECT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                               kSignature15, data, 4096),
+        EXPECT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                               kVendorSigDword14, kVendorSigDword15, data, 4096),
                   -4);
         sim::Current().FailPageAllocs(1);
-        EXPECT_EQ(NVMeIdentify(drive.context, drive.handle, 1, 0, data, 4096, &status), -4);
+        EXPECT_EQ(NVMeIdentify(&drive.context, drive.handle, 1, 0, data, 4096, &status), -4);
         EXPECT_TRUE(sim::Current().Trace().empty());
         EXPECT_EQ(sim::Current().PageAllocCount(), 0);
     }
@@ -191,8 +192,8 @@ TEST(NvmeRequestBuffers, ABufferThatCannotBeHadGivesMinus4AndSendsNothing) {
     sim::Current().ClearTrace();
     sim::Current().FailPageAllocs(0);
     EXPECT_EQ(sim::Current().PageAllocCount(), 0);
-    EXPECT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                           kSignature15, data, 4096),
+    EXPECT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                           kVendorSigDword14, kVendorSigDword15, data, 4096),
               1);
     EXPECT_EQ(sim::Current().PageAllocCount(), 0);
 }
@@ -204,8 +205,8 @@ TEST(NvmeRst, TheMiniportRequestIs4263BytesOnThePortDevice) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096);
-    ASSERT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                           kSignature15, reply.data(), 4096),
+    ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                           kVendorSigDword14, kVendorSigDword15, reply.data(), 4096),
               1);
     auto r = TraceOf(kIoctlScsiMiniport);
     ASSERT_EQ(r.size(), 1u);
@@ -233,8 +234,8 @@ TEST(NvmeRst, AWriteComesBackWithTheCallerBufferOverwrittenByTheReplyDataArea) {
     LoadDrives({Drive("rst")});
     OpenedDrive drive(1);
     std::vector<uint8_t> page(4096, 0x5C);
-    ASSERT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirToDrive, 0xF1, 0, 0, kSignature14,
-                           kSignature15, page.data(), 4096),
+    ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirToDrive, 0xF1, 0, 0, kVendorSigDword14,
+                           kVendorSigDword15, page.data(), 4096),
               1);
     auto geometry = sim::Current().DrivePage("rst", "geometry");
     EXPECT_EQ(geometry[0], 0x5C); // the drive got the page
@@ -257,7 +258,7 @@ TEST_F(Bridge, AsmediaAdminCommandIsThreePhases) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     uint8_t entry[64];
-    BuildAdminEntry(entry, 0xE6, 4096, 3, 0, kSignature14, kSignature15);
+    BuildAdminEntry(entry, 0xE6, 4096, 3, 0, kVendorSigDword14, kVendorSigDword15);
     std::vector<uint8_t> reply(4096);
     ASSERT_EQ(IO_USB_ASM_NVMeCmd(drive.handle, kDirFromDrive, entry, reply.data(), 4096, nullptr),
               1);
@@ -284,7 +285,7 @@ TEST_F(Bridge, AsmediaWriteUsesEaForItsDataPhase) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     uint8_t entry[64];
-    BuildAdminEntry(entry, 0xF1, 4096, 0, 0, kSignature14, kSignature15);
+    BuildAdminEntry(entry, 0xF1, 4096, 0, 0, kVendorSigDword14, kVendorSigDword15);
     std::vector<uint8_t> page(4096, 0x11);
     ASSERT_EQ(IO_USB_ASM_NVMeCmd(drive.handle, kDirToDrive, entry, page.data(), 4096, nullptr), 1);
     auto p = Phases();
@@ -316,7 +317,7 @@ TEST_F(Bridge, AsmediaIdentifyOfAllNamespacesSends7FAndTransfers512Bytes) {
     sim::Current().ClearTrace();
     std::vector<uint8_t> data(4096, 0xCC);
     uint8_t status = 0;
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 0, 0xFFFFFFFF, data.data(), 4096, &status),
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 0, 0xFFFFFFFF, data.data(), 4096, &status),
               1);
     auto p = Phases();
     ASSERT_EQ(p.size(), 1u);
@@ -328,7 +329,7 @@ TEST_F(Bridge, AsmediaIdentifyOfAllNamespacesSends7FAndTransfers512Bytes) {
     EXPECT_TRUE(std::all_of(data.begin() + 512, data.end(), [](uint8_t b) { return b == 0xCC; }));
     // A caller holding less than 512 bytes never gets more than it holds.
     std::vector<uint8_t> small(100, 0xCC);
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 0, 0xFFFFFFFF, small.data(), 100, &status),
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 0, 0xFFFFFFFF, small.data(), 100, &status),
               1);
     EXPECT_EQ(Phases().back().transferLength, 100u);
 }
@@ -338,8 +339,8 @@ TEST_F(Bridge, AsmediaIdentifyPutsTheCnsAndNamespaceInTheCdb) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     std::vector<uint8_t> data(4096);
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 1, 0, data.data(), 4096, nullptr), 1);
-    ASSERT_EQ(NVMeIdentify(drive.context, drive.handle, 0, 1, data.data(), 4096, nullptr), 1);
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 1, 0, data.data(), 4096, nullptr), 1);
+    ASSERT_EQ(NVMeIdentify(&drive.context, drive.handle, 0, 1, data.data(), 4096, nullptr), 1);
     auto p = Phases();
     ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(sim::Hex(p[0].cdb), "e6060001000000000000000000000000");
@@ -353,8 +354,8 @@ TEST_F(Bridge, JmicronCommandIsThreePhasesAroundA512ByteBlock) {
     OpenedDrive drive(1);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096);
-    ASSERT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xF2, 0, 0, kSignature14,
-                           kSignature15, reply.data(), 4096),
+    ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xF2, 0, 0,
+                           kVendorSigDword14, kVendorSigDword15, reply.data(), 4096),
               1);
     auto trace = TraceOf(kIoctlScsiPassThroughDirect);
     auto p = Phases();
@@ -384,7 +385,7 @@ TEST_F(Bridge, JmicronWriteAndNoDataSubcodes) {
     sim::Current().ClearTrace();
     std::vector<uint8_t> page(4096, 0x22);
     uint8_t entry[64];
-    BuildAdminEntry(entry, 0xF1, 4096, 0, 0, kSignature14, kSignature15);
+    BuildAdminEntry(entry, 0xF1, 4096, 0, 0, kVendorSigDword14, kVendorSigDword15);
     ASSERT_EQ(IO_USB_JMI_NVMeCmd(drive.handle, kDirToDrive, entry, page.data(), 4096, nullptr), 1);
     uint8_t commit[64] = {0x10};
     ASSERT_EQ(IO_USB_JMI_NVMeCmd(drive.handle, kDirNone, commit, nullptr, 0, nullptr), 1);
@@ -407,7 +408,7 @@ TEST_F(Bridge, JmicronReadZeroFillsTheBufferBeforeItsDataPhase) {
     for (int number : {1, 2}) {
         OpenedDrive drive(number);
         std::vector<uint8_t> reply(4096, 0xCC);
-        ASSERT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, 0, 0,
+        ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, 0, 0,
                                reply.data(), 4096),
                   1);
         const uint8_t expected = number == 1 ? 0x00 : 0xCC;
@@ -434,7 +435,7 @@ TEST_F(Bridge, ACheckConditionSetsTheStatusFlagAndStopsTheSequence) {
         sim::Current().AddFault(f);
         sim::Current().ClearTrace();
         uint8_t entry[64];
-        BuildAdminEntry(entry, 0xE6, 4096, 3, 0, kSignature14, kSignature15);
+        BuildAdminEntry(entry, 0xE6, 4096, 3, 0, kVendorSigDword14, kVendorSigDword15);
         std::vector<uint8_t> reply(4096);
         uint8_t status = 0;
         const int32_t result = std::string(c.path) == "jmicron"
@@ -457,8 +458,8 @@ TEST_F(Bridge, WithoutAStatusFlagACheckConditionDoesNotStopTheSequence) {
     sim::Current().AddFault(f);
     sim::Current().ClearTrace();
     std::vector<uint8_t> reply(4096);
-    EXPECT_EQ(NVMeAdminCmd(drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0, kSignature14,
-                           kSignature15, reply.data(), 4096),
+    EXPECT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                           kVendorSigDword14, kVendorSigDword15, reply.data(), 4096),
               1);
     EXPECT_EQ(Phases().size(), 3u);
 }
@@ -475,7 +476,7 @@ TEST_F(Bridge, AFailedDataPhaseGivesMinus4WithoutTheCompletionPhase) {
         sim::Current().ClearTrace();
         std::vector<uint8_t> reply(4096);
         uint8_t status = 0;
-        EXPECT_EQ(NVMeIdentify(drive.context, drive.handle, 1, 0, reply.data(), 4096, &status),
+        EXPECT_EQ(NVMeIdentify(&drive.context, drive.handle, 1, 0, reply.data(), 4096, &status),
                   std::string(path) == "asmedia" ? 1 : -4);
         // ASMedia Identify is a single request and never meets the fault.
         if (std::string(path) == "jmicron") {
@@ -497,7 +498,7 @@ TEST_F(Bridge, IdentifyAnsweredWithACheckConditionSetsTheFlag) {
         sim::Current().AddFault(f);
         std::vector<uint8_t> data(4096);
         uint8_t status = 0;
-        EXPECT_EQ(NVMeIdentify(drive.context, drive.handle, 1, 0, data.data(), 4096, &status), 1);
+        EXPECT_EQ(NVMeIdentify(&drive.context, drive.handle, 1, 0, data.data(), 4096, &status), 1);
         EXPECT_EQ(status, 2);
     }
 }
