@@ -10,6 +10,7 @@
 
 #include "platform/devtree.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,7 @@ struct BridgeState {
     bool dataDone = false;           // the data phase of the pending command ran
     std::vector<uint8_t> entry;      // the pending submission entry
     std::vector<uint8_t> completion; // completion of the last command (16 bytes)
+    uint8_t controlMode = 0;         // JMicron: mode of a pending control block (byte 72)
     int sequenceErrors = 0;
 };
 
@@ -202,6 +204,11 @@ class MachineImpl : public Machine {
     // SCSI port devices \\.\scsiN: by N, with the driver behind them ("rst" answers the
     // miniport channel; any other driver refuses it).
     std::map<int, std::string> scsiPorts;
+
+    // Called (with the lock held) when a bridge receives its power-control request: ASMedia
+    // EA 5A mode, JMicron the control block carrying the mode at byte 72 (at its data phase).
+    // Unset: the request is accepted and nothing happens.
+    std::function<void(Disk& disk, uint8_t mode)> onBridgePowerControl;
 
   private:
     bool Dispatch(OpenHandle& handle, Request& req);

@@ -108,7 +108,7 @@ NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, S
     return disk.nvme->Execute(entry.data(), nullptr, 0, nullptr, 0);
 }
 
-void AsmediaTarget(MachineImpl&, Disk& disk, Request& req, ScsiExchange& x) {
+void AsmediaTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x) {
     const uint8_t* c = x.cdb;
     BridgeState& b = disk.bridge;
     if (c[0] == 0x12) return Inquiry(disk, x, "SIMUSB", "NVMe Bridge A");
@@ -167,15 +167,16 @@ void AsmediaTarget(MachineImpl&, Disk& disk, Request& req, ScsiExchange& x) {
             b.dataDone = false;
             return;
         }
-        if (c[0] == 0xEA) { // power control and other bridge requests: accepted
-            x.note = "bridge control";
+        if (c[0] == 0xEA) { // power control: EA 5A mode, no data
+            x.note = "bridge power control";
+            if (m.onBridgePowerControl) m.onBridgePowerControl(disk, c[2]);
             return;
         }
     }
     x.IllegalRequest();
 }
 
-void JmicronTarget(MachineImpl&, Disk& disk, Request& req, ScsiExchange& x) {
+void JmicronTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x) {
     const uint8_t* c = x.cdb;
     BridgeState& b = disk.bridge;
     if (c[0] == 0x12) return Inquiry(disk, x, "SIMUSB", "NVMe Bridge J");
@@ -193,6 +194,7 @@ void JmicronTarget(MachineImpl&, Disk& disk, Request& req, ScsiExchange& x) {
             b.entry.assign(x.toDevice + 8, x.toDevice + 72);
             b.pending = true;
             b.dataDone = false;
+            b.controlMode = x.toDevice[72];
             if (std::all_of(b.entry.begin(), b.entry.end(), [](uint8_t v) { return v == 0; })) {
                 x.note = "bridge control block";
             } else {
@@ -208,8 +210,11 @@ void JmicronTarget(MachineImpl&, Disk& disk, Request& req, ScsiExchange& x) {
             }
             b.dataDone = true;
             if (std::all_of(b.entry.begin(), b.entry.end(), [](uint8_t v) { return v == 0; })) {
+                // A control block carries no command: its mode acts at the data phase.
                 b.completion.assign(16, 0);
-                return; // a control block carries no command
+                x.note = "bridge power control";
+                if (m.onBridgePowerControl) m.onBridgePowerControl(disk, b.controlMode);
+                return;
             }
             const int dir = sub == 0x83 ? 1 : sub == 0x82 ? 2 : 0;
             NvmeCompletion done = RunNvme(disk, b.entry, dir, x, length);
@@ -592,8 +597,64 @@ bool HandleDiskRequest(MachineImpl& m, Disk& disk, Request& req) {
     }
 }
 
-// The SCSI port device: the RST driver answers the "IntelNvm" miniport channel; firmware
-// requests ("IntelFw ") are not modelled yet and are refused.
+namespace {
+
+// "IntelFw " requests: a firmware request block at 32 and its payload at its data offset;
+// function 2 downloads a piece, function 3 activates. Sent without an output buffer.
+bool RstFirmware(MachineImpl& m, int port, Request& req) {
+    const uint8_t* in = req.in.data();
+    const size_t size = req.in.size();
+    if (size < 56) return req.Fail(kErrorInvalidParameter);
+    const uint8_t pathId = in[29];
+    const uint32_t function = Le32(in + 40), dataOffset = Le32(in + 48), dataLength = Le32(in + 52);
+    if (Le32(in + 32) != 1 || Le32(in + 36) != 24 ||
+        static_cast<uint64_t>(dataOffset) + dataLength > size)
+        return req.Fail(kErrorInvalidParameter);
+    Disk* disk = nullptr;
+    for (auto& d : m.disks)
+        if (d->present && d->kind == PathKind::Rst && d->scsi && d->scsi->port == port &&
+            d->scsi->path == pathId)
+            disk = d.get();
+    if (disk) {
+        req.disk = disk;
+        req.rec->drive = disk->name;
+    }
+    std::vector<uint8_t> entry(64, 0);
+    const uint8_t* data = in + dataOffset;
+    uint64_t length = 0;
+    if (function ==
+        2) { // STORAGE_FIRMWARE_DOWNLOAD_V2: offset, buffer size, slot, image size, image
+        if (dataLength < 32 || Le32(data) != 2 || Le32(data + 4) != 32)
+            return req.Fail(kErrorInvalidParameter);
+        const uint64_t offset = Le64(data + 8);
+        length = Le64(data + 16);
+        if (length == 0 || 32 + length > dataLength || (offset & 3))
+            return req.Fail(kErrorInvalidParameter);
+        entry[0] = 0x11;
+        Put32(&entry[40], static_cast<uint32_t>((length - 1) / 4));
+        Put32(&entry[44], static_cast<uint32_t>(offset / 4));
+    } else if (function == 3) { // STORAGE_FIRMWARE_ACTIVATE: the slot to activate at byte 8
+        if (dataLength < 12 || Le32(data) != 1 || Le32(data + 4) != 12)
+            return req.Fail(kErrorInvalidParameter);
+        entry[0] = 0x10;
+        Put32(&entry[40], (data[8] & 7u) | (1u << 3));
+    } else {
+        return req.Fail(kErrorInvalidFunction);
+    }
+    req.rec->nvme = entry;
+    if (Refused(m, req)) return false;
+    if (!disk || !disk->nvme) return req.Fail(kErrorDeviceNotConnected);
+    NvmeCompletion done = disk->nvme->Execute(entry.data(), function == 2 ? data + 32 : nullptr,
+                                              static_cast<uint32_t>(length), nullptr, 0);
+    if (done.status != 0) return req.Fail(kErrorIoDevice);
+    if (req.out && req.outSize) std::memcpy(req.out, in, std::min<size_t>(size, req.outSize));
+    return req.Succeed(0);
+}
+
+} // namespace
+
+// The SCSI port device: the RST driver answers the "IntelNvm" and "IntelFw " miniport
+// channels.
 bool HandlePortRequest(MachineImpl& m, int port, Request& req) {
     if (req.code != kIoctlScsiMiniport) return req.Fail(kErrorInvalidFunction);
     if (m.scsiPorts[port] != "rst") return req.Fail(kErrorInvalidFunction);
@@ -604,6 +665,8 @@ bool HandlePortRequest(MachineImpl& m, int port, Request& req) {
         req.rec->note = "SRB_IO_CONTROL Length is not the size after the header";
         return req.Fail(kErrorInvalidParameter);
     }
+    if (std::memcmp(in + 4, "IntelFw ", 8) == 0 && Le32(in + 16) == 0xF0000040u)
+        return RstFirmware(m, port, req);
     if (std::memcmp(in + 4, "IntelNvm", 8) != 0 || Le32(in + 16) != 0xF0002808u) {
         req.rec->note = "miniport request not modelled";
         return req.Fail(kErrorInvalidFunction);

@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 #include "platform/dialog_host.h"
 #include "platform/storage.h"
+#include "disk/scsi_request.h"
+#include "sim/machine_impl.h"
 #include "sim/spec_json.h"
 
 #include <cstdlib>
@@ -224,6 +226,108 @@ TEST(SimFaults, ABadReplyInvertsTheReplyData) {
     auto page = sim::Current().DrivePage("d", "identify_controller");
     EXPECT_EQ(query[48], static_cast<uint8_t>(~page[0]));
     EXPECT_EQ(query[48 + 30], static_cast<uint8_t>(~page[30]));
+}
+
+} // namespace
+
+namespace {
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// An "IntelFw " request as the firmware operations lay it out.
+std::vector<uint8_t> RstFirmwareRequest(uint32_t function, uint8_t pathId,
+                                        const std::vector<uint8_t>& chunk, uint64_t offset) {
+    const bool download = function == 2;
+    std::vector<uint8_t> r(download ? chunk.size() + 88 : 4184, 0);
+    Put32(r, 0, 28);
+    std::memcpy(&r[4], "IntelFw ", 8);
+    Put32(r, 12, 200);
+    Put32(r, 16, 0xF0000040u);
+    Put32(r, 24, static_cast<uint32_t>(r.size() - 28));
+    r[28] = 1;
+    r[29] = pathId;
+    const uint32_t block[6] = {1, 24, function,
+                               1, 56, download ? static_cast<uint32_t>(chunk.size() + 32) : 12};
+    for (int i = 0; i < 6; ++i)
+        Put32(r, 32 + 4 * i, block[i]);
+    if (download) {
+        Put32(r, 56, 2);
+        Put32(r, 60, 32);
+        Put32(r, 64, static_cast<uint32_t>(offset));
+        Put32(r, 72, static_cast<uint32_t>(chunk.size()));
+        r[80] = 0xFF;
+        std::copy(chunk.begin(), chunk.end(), r.begin() + 88);
+    } else {
+        Put32(r, 56, 1);
+        Put32(r, 60, 12);
+        r[64] = 1;
+        Put32(r, 68, 5);
+        Put32(r, 72, 7);
+    }
+    return r;
+}
+
+TEST(SimRst, TheFirmwareChannelDownloadsAndActivates) {
+    sim::DriveOnPath d = DriveAt("rst", 1, "rst");
+    d.service = "iaStorAC";
+    LoadDrives({d}); // port 1, path id 0
+    PlatHandle port = PlatDeviceOpen(u"\\\\.\\scsi1:");
+    ASSERT_NE(port, PLAT_INVALID_HANDLE);
+    std::vector<uint8_t> chunk(4096, 0x42);
+    for (uint64_t offset : {0, 4096}) {
+        auto request = RstFirmwareRequest(2, 0, chunk, offset);
+        uint32_t returned = 0;
+        EXPECT_EQ(PlatDeviceIoControl(port, kIoctlScsiMiniport, request.data(),
+                                      static_cast<uint32_t>(request.size()), nullptr, 0, &returned),
+                  1);
+    }
+    auto activate = RstFirmwareRequest(3, 0, {}, 0);
+    uint32_t returned = 0;
+    EXPECT_EQ(
+        PlatDeviceIoControl(port, kIoctlScsiMiniport, activate.data(), 4184, nullptr, 0, &returned),
+        1);
+    PlatDeviceClose(port);
+    auto executed = sim::Current().ExecutedCommands("rst");
+    ASSERT_EQ(executed.size(), 3u);
+    EXPECT_EQ(executed[0][0], 0x11);
+    EXPECT_EQ(Le32At(executed[0], 40), 1023u);
+    EXPECT_EQ(Le32At(executed[1], 44), 1024u);
+    EXPECT_EQ(executed[2][0], 0x10);
+    EXPECT_EQ(Le32At(executed[2], 40), 9u);
+}
+
+TEST(SimBridges, PowerControlReachesTheHook) {
+    LoadDrives({DriveAt("asmedia", 1, "a"), DriveAt("jmicron", 2, "j")});
+    std::vector<std::pair<std::string, int>> seen;
+    sim::Impl().onBridgePowerControl = [&](sim::Disk& disk, uint8_t mode) {
+        seen.push_back({disk.name, mode});
+    };
+    {
+        OpenedDrive a(1);
+        const uint8_t cdb[16] = {0xEA, 0x5A, 0x01};
+        EXPECT_EQ(
+            SendScsiPassThrough(a.handle, cdb, 16, kScsiIoctlDataOut, nullptr, 0, 24, 10, nullptr),
+            1);
+    }
+    {
+        OpenedDrive j(2);
+        uint8_t block[512] = {'N', 'V', 'M', 'E'};
+        block[72] = 5;
+        const uint8_t command[16] = {0xA1, 0x80, 0, 0, 0x02, 0};
+        const uint8_t data[16] = {0xA1, 0x81};
+        EXPECT_EQ(SendScsiPassThrough(j.handle, command, 16, kScsiIoctlDataOut, block, 512, 24, 10,
+                                      nullptr),
+                  1);
+        EXPECT_TRUE(seen.size() == 1);
+        EXPECT_EQ(
+            SendScsiPassThrough(j.handle, data, 16, kScsiIoctlDataIn, block, 0, 24, 10, nullptr),
+            1);
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, int>>{{"a", 1}, {"j", 5}}));
+    EXPECT_TRUE(sim::Current().ExecutedCommands("j").empty());
 }
 
 } // namespace
