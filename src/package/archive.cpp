@@ -75,6 +75,16 @@ struct CentralRecord {
     uint32_t externalAttributes, localHeaderOffset;
 };
 
+constexpr uint32_t kExtraAhead = 256;
+
+struct LocalPlace {
+    uint64_t extraStart;
+    uint16_t extraLength;
+    uint64_t dataStart;
+    bool extraRead; // the extra field came with the header into extra
+    uint8_t extra[kExtraAhead];
+};
+
 struct ArchiveState {
     Source source;
     uint32_t itemCount;
@@ -88,6 +98,13 @@ struct ArchiveState {
     uint32_t centralOffset;
     CentralRecord cur;
     ItemStream* stream;
+    // The local header of the item last built, so that opening its stream need not read it
+    // again (the file is locked against writers while open).
+    bool placeValid;
+    uint32_t placeItem;
+    LocalPlace place;
+    // The current record's stored name (terminated when shorter than the buffer), read with it.
+    uint8_t curName[kNameBytes];
 };
 
 uint16_t Le16(const uint8_t* p) {
@@ -98,23 +115,26 @@ uint32_t Le32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool SourceSeek(Source* s, int64_t pos) {
+// Reads exactly size bytes at pos, in one call where the file can seek.
+bool ReadAt(Source* s, int64_t pos, void* buffer, uint32_t size) {
     if (!s->canSeek || pos < 0) return false;
-    return PlatFileSeek(s->file, s->startOffset + pos, PLAT_SEEK_BEGIN) >= 0;
-}
-
-// Reads exactly size bytes; a failure or a short read sets the read-error flag.
-bool SourceRead(Source* s, void* buffer, uint32_t size) {
     uint32_t done = 0;
-    if (!PlatFileRead(s->file, buffer, size, &done) || done != size) {
+    if (!PlatFileReadAt(s->file, s->startOffset + pos, buffer, size, &done) || done != size) {
         s->readError = true;
         return false;
     }
     return true;
 }
 
-bool ReadAt(Source* s, int64_t pos, void* buffer, uint32_t size) {
-    return SourceSeek(s, pos) && SourceRead(s, buffer, size);
+// Reads up to size bytes at pos in one call; *done receives how many there were.
+bool ReadUpTo(Source* s, int64_t pos, void* buffer, uint32_t size, uint32_t* done) {
+    *done = 0;
+    if (!s->canSeek || pos < 0) return false;
+    if (!PlatFileReadAt(s->file, s->startOffset + pos, buffer, size, done)) {
+        s->readError = true;
+        return false;
+    }
+    return true;
 }
 
 // Searches backwards from the end of the file for the end-of-central-directory signature, in
@@ -140,13 +160,16 @@ int64_t FindEndRecord(Source* s) {
     return -1;
 }
 
-// Reads the central record at the current offset; name (kNameBytes) may be null. A wrong
-// signature or a short read marks the current item invalid.
-bool ReadCentral(ArchiveState* a, uint8_t* name) {
-    uint8_t r[kCentralRecordSize];
+// Reads the central record at the current offset with its name. A wrong signature or a short
+// read marks the current item invalid.
+bool ReadCentral(ArchiveState* a) {
+    // The record and the name that follows it come in one read.
+    uint8_t r[kCentralRecordSize + kNameBytes];
     a->currentValid = false;
-    if (!ReadAt(&a->source, a->bytesBefore + static_cast<int64_t>(a->currentRecordOffset), r,
-                kCentralRecordSize))
+    uint32_t got = 0;
+    if (!ReadUpTo(&a->source, a->bytesBefore + static_cast<int64_t>(a->currentRecordOffset), r,
+                  sizeof r, &got) ||
+        got < kCentralRecordSize)
         return false;
     if (Le32(r) != kCentralSignature) return false;
     CentralRecord& c = a->cur;
@@ -165,11 +188,10 @@ bool ReadCentral(ArchiveState* a, uint8_t* name) {
     c.internalAttributes = Le16(r + 36);
     c.externalAttributes = Le32(r + 38);
     c.localHeaderOffset = Le32(r + 42);
-    if (name != nullptr) {
-        uint32_t n = c.nameLength < kNameBytes ? c.nameLength : kNameBytes;
-        if (n > 0 && !SourceRead(&a->source, name, n)) return false;
-        if (n < kNameBytes) name[n] = 0;
-    }
+    uint32_t n = c.nameLength < kNameBytes ? c.nameLength : kNameBytes;
+    if (got < kCentralRecordSize + n) return false;
+    std::memcpy(a->curName, r + kCentralRecordSize, n);
+    if (n < kNameBytes) a->curName[n] = 0;
     a->currentValid = true;
     return true;
 }
@@ -177,7 +199,7 @@ bool ReadCentral(ArchiveState* a, uint8_t* name) {
 void GoToFirst(ArchiveState* a) {
     a->currentItem = 0;
     a->currentRecordOffset = a->centralOffset;
-    ReadCentral(a, nullptr);
+    ReadCentral(a);
 }
 
 // Steps through the central directory to index. A record that cannot be read ends the walk.
@@ -188,24 +210,21 @@ bool WalkTo(ArchiveState* a, uint32_t index) {
         a->currentRecordOffset +=
             kCentralRecordSize + a->cur.nameLength + a->cur.extraLength + a->cur.commentLength;
         ++a->currentItem;
-        ReadCentral(a, nullptr);
+        ReadCentral(a);
     }
     return a->currentValid;
 }
 
-struct LocalPlace {
-    uint64_t extraStart;
-    uint16_t extraLength;
-    uint64_t dataStart;
-};
-
 // Checks the current item's local header against its central record (and its stored name,
 // when given).
 bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
-    uint8_t h[kLocalHeaderSize];
+    // The header, its name and a short extra field come in one read.
+    uint8_t h[kLocalHeaderSize + kNameBytes + kExtraAhead];
     const CentralRecord& c = a->cur;
-    if (!ReadAt(&a->source, a->bytesBefore + static_cast<int64_t>(c.localHeaderOffset), h,
-                kLocalHeaderSize))
+    uint32_t got = 0;
+    if (!ReadUpTo(&a->source, a->bytesBefore + static_cast<int64_t>(c.localHeaderOffset), h,
+                  sizeof h, &got) ||
+        got < kLocalHeaderSize)
         return false;
     if (Le32(h) != kLocalSignature) return false;
     uint16_t flags = Le16(h + 6);
@@ -218,9 +237,8 @@ bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
     if (Le16(h + 26) != c.nameLength) return false;
     // Both headers must name the same item.
     if (name != nullptr && c.nameLength > 0) {
-        uint8_t localName[kNameBytes];
-        if (c.nameLength >= kNameBytes || !SourceRead(&a->source, localName, c.nameLength) ||
-            std::memcmp(localName, name, c.nameLength) != 0)
+        if (c.nameLength >= kNameBytes || got < kLocalHeaderSize + c.nameLength ||
+            std::memcmp(h + kLocalHeaderSize, name, c.nameLength) != 0)
             return false;
     }
     // Stored data is as long as it is when unpacked (plus the encryption header): any other
@@ -235,6 +253,9 @@ bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
         static_cast<uint64_t>(c.localHeaderOffset) + kLocalHeaderSize + c.nameLength;
     place->extraLength = extraLength;
     place->dataStart = place->extraStart + extraLength;
+    uint32_t extraAt = kLocalHeaderSize + c.nameLength;
+    place->extraRead = extraLength <= kExtraAhead && got >= extraAt + extraLength;
+    if (place->extraRead) std::memcpy(place->extra, h + extraAt, extraLength);
     return true;
 }
 
@@ -277,7 +298,10 @@ void CloseStream(ArchiveState* a) {
 ArchiveResult OpenStream(ArchiveState* a, const char* password) {
     CloseStream(a);
     LocalPlace place{};
-    if (!CheckLocalHeader(a, nullptr, &place)) return ARC_CORRUPT;
+    if (a->placeValid && a->placeItem == a->currentItem)
+        place = a->place;
+    else if (!CheckLocalHeader(a, nullptr, &place))
+        return ARC_CORRUPT;
     auto* s = new (std::nothrow) ItemStream{};
     if (s == nullptr) return ARC_NO_MEMORY;
     s->readBuffer = static_cast<uint8_t*>(std::malloc(kBufferSize));
@@ -355,6 +379,24 @@ StreamStatus ReadStream(ItemStream* s, uint8_t* out, uint32_t wanted, uint32_t* 
     }
     if (wanted > s->uncompressedLeft) wanted = s->uncompressedLeft;
     while (*got < wanted) {
+        if (s->method == 0 && !s->encrypted && s->inLeft == 0 && s->compressedLeft > 0) {
+            // Stored data needs no staging: read it straight into the caller's space.
+            uint32_t n = wanted - *got;
+            if (n > s->compressedLeft) n = s->compressedLeft;
+            if (!ReadAt(s->source, s->bytesBefore + static_cast<int64_t>(s->nextReadPos),
+                        out + *got, n))
+                return STREAM_ERROR;
+            s->nextReadPos += n;
+            s->compressedLeft -= n;
+            s->crc = static_cast<uint32_t>(crc32(s->crc, out + *got, n));
+            *got += n;
+            s->uncompressedLeft -= n;
+            if (s->uncompressedLeft == 0) {
+                *end = true;
+                break;
+            }
+            continue;
+        }
         if (!Refill(s)) return STREAM_ERROR;
         uint32_t produced = 0;
         bool streamEnd = false;
@@ -500,17 +542,22 @@ void ApplyExtendedTimes(const uint8_t* extra, uint32_t length, ArchiveItem* item
 ArchiveResult BuildItem(ArchiveState* a, int32_t index, ArchiveItem* item) {
     CloseStream(a);
     if (!WalkTo(a, static_cast<uint32_t>(index))) return ARC_CORRUPT;
-    uint8_t rawName[kNameBytes];
-    if (!ReadCentral(a, rawName)) return ARC_CORRUPT;
+    // The walk has just read the record and its name.
+    const uint8_t* rawName = a->curName;
     const CentralRecord& c = a->cur;
     // A name that does not fit the name buffer is not handled.
     if (c.nameLength >= kNameBytes) return ARC_BAD_ARGUMENTS;
     // A NUL inside the stored name would silently cut it short.
     if (std::memchr(rawName, 0, c.nameLength) != nullptr) return ARC_CORRUPT;
-    LocalPlace place{};
+    a->placeValid = false;
+    LocalPlace& place = a->place;
     if (!CheckLocalHeader(a, rawName, &place)) return ARC_CORRUPT;
+    a->placeValid = true;
+    a->placeItem = a->currentItem;
     uint8_t* extra = nullptr;
-    if (place.extraLength > 0) {
+    if (place.extraRead) {
+        extra = place.extra;
+    } else if (place.extraLength > 0) {
         extra = static_cast<uint8_t*>(std::malloc(place.extraLength));
         if (extra == nullptr) return ARC_NO_MEMORY;
         if (!a->source.canSeek ||
@@ -530,7 +577,7 @@ ArchiveResult BuildItem(ArchiveState* a, int32_t index, ArchiveItem* item) {
     uint64_t t = DosTimeToUtc(c.dosDateTime);
     item->lastAccessTime = item->creationTime = item->lastWriteTime = t;
     if (place.extraLength > 4) ApplyExtendedTimes(extra, place.extraLength, item);
-    std::free(extra);
+    if (!place.extraRead) std::free(extra);
     return ARC_OK;
 }
 
@@ -788,10 +835,16 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle* handle, int32_t index, const cha
     CloseStream(a);
     r->openItem = -1;
     ArchiveItem item;
-    ArchiveResult res = BuildItem(a, index, &item);
-    if (res != ARC_OK) return Done(res);
-    r->cachedItem = item;
-    r->cachedIndex = index;
+    ArchiveResult res = ARC_OK;
+    if (index == r->cachedIndex && a->currentItem == static_cast<uint32_t>(index) &&
+        a->currentValid) {
+        item = r->cachedItem; // just built by GetArchiveItem; the walk stands on it
+    } else {
+        res = BuildItem(a, index, &item);
+        if (res != ARC_OK) return Done(res);
+        r->cachedItem = item;
+        r->cachedIndex = index;
+    }
 
     // An empty target would name the extract folder itself; a relative one must stay inside it.
     bool absolute = IsSeparator(target[0]) || (target[0] != 0 && target[1] == u':');
@@ -831,9 +884,13 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle* handle, int32_t index, const cha
     else
         n = Format(outPath, kPathUnits, u"%s%s%s", r->extractFolder, dirPart, fileName);
     if (n < 0 || fileName[0] == 0) return Done(ARC_BAD_ARGUMENTS);
-    EnsureFolders(dirAbsolute ? nullptr : r->extractFolder, dirPart);
-
+    // Folders are made only when the file cannot be created without them: for every item of
+    // an existing folder that saves a look at each of its ancestors.
     PlatHandle out = PlatFileCreate(outPath, item.attributes);
+    if (out == PLAT_INVALID_HANDLE) {
+        EnsureFolders(dirAbsolute ? nullptr : r->extractFolder, dirPart);
+        out = PlatFileCreate(outPath, item.attributes);
+    }
     if (out == PLAT_INVALID_HANDLE) return Done(ARC_NO_FILE);
     res = Unpack(r, index, out, &item);
     PlatFileClose(out);

@@ -39,6 +39,10 @@ PlatHandle PlatFileOpenRead(const char16_t* path);
 PlatHandle PlatFileCreate(const char16_t* path, uint32_t attributes);
 // Reads up to size bytes; *done receives the count (0 at the end of the file). 1 or 0.
 int32_t PlatFileRead(PlatHandle file, void* buffer, uint32_t size, uint32_t* done);
+// Reads up to size bytes at offset (from the start of the file) in one call; the file position
+// afterwards is unspecified. *done receives the count. 1 or 0.
+int32_t PlatFileReadAt(PlatHandle file, int64_t offset, void* buffer, uint32_t size,
+                       uint32_t* done);
 // Writes size bytes; *done receives the count written. 1 or 0.
 int32_t PlatFileWrite(PlatHandle file, const void* buffer, uint32_t size, uint32_t* done);
 // Moves the file position; returns the new position, or -1 on failure.

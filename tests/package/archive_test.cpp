@@ -266,7 +266,12 @@ TEST_F(ArchiveTest, TimesComeFromDosFieldsAndTheExtendedTimestamp) {
                            100,  0,    0,  0, 200, 0,    0,    0};
     Entry cutShort = File("cut.txt", "u");
     cutShort.localExtra = {'U', 'T', 13, 0, 7, 0x21, 0x7C}; // claims more than the field holds
-    Archive a = Open(BuildZip({dosOnly, writeOnly, allThree, cutShort}).bytes);
+    Entry longExtra = File("long.txt", "u"); // an extra field longer than one header read
+    longExtra.localExtra = {0x99, 0x99, 0x2C, 0x01};
+    longExtra.localExtra.resize(4 + 300, 0xEE);
+    const std::vector<uint8_t> ut1 = {'U', 'T', 5, 0, 1, 0x21, 0x7C, 0x83, 0x4C};
+    longExtra.localExtra.insert(longExtra.localExtra.end(), ut1.begin(), ut1.end());
+    Archive a = Open(BuildZip({dosOnly, writeOnly, allThree, cutShort, longExtra}).bytes);
     ASSERT_TRUE(a);
     const uint64_t dos = LocalToUtc(2021, 3, 4, 5, 6, 8);
     const uint64_t ut = 0x4C837C21ull * 10000000 + 116444736000000000ull;
@@ -282,6 +287,8 @@ TEST_F(ArchiveTest, TimesComeFromDosFieldsAndTheExtendedTimestamp) {
     EXPECT_EQ(i2.lastAccessTime, 100ull * 10000000 + 116444736000000000ull);
     EXPECT_EQ(i2.creationTime, 200ull * 10000000 + 116444736000000000ull);
     EXPECT_EQ(i3.lastWriteTime, dos);
+    EXPECT_EQ(Item(a.get(), 4).lastWriteTime, ut);
+    EXPECT_EQ(ExtractArchiveItem(a.get(), 4, u"long.txt"), ARC_OK);
 
     // Extraction sets the last write time of the file.
     ASSERT_EQ(ExtractArchiveItem(a.get(), 1, i1.name), ARC_OK);
@@ -429,8 +436,8 @@ TEST_F(ArchiveTest, UnreadableCentralRecordEndsTheWalk) {
 
     ZipLayout many = BuildZip({File("a", "1")});
     end = many.bytes.size() - 22;
-    many.bytes[end + 8] = many.bytes[end + 10] = 200; // 200 items, one record
-    many.bytes[end + 16] = 0;                         // keep the directory inside the file
+    many.bytes[end + 8] = many.bytes[end + 10] = 200;  // 200 items, one record
+    many.bytes[end + 16] = 0;                          // keep the directory inside the file
     Archive b = Open(many.bytes, nullptr, "many.zip"); // test.zip is still open
     ASSERT_TRUE(b);
     EXPECT_EQ(Count(b.get()), 200);

@@ -144,21 +144,25 @@ PlatHandle PlatFileOpenRead(const char16_t* path) {
 
 PlatHandle PlatFileCreate(const char16_t* path, uint32_t attributes) {
     std::string native = NativePath(path);
+    // The common case, a new file, takes one call.
+    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ModeFor(attributes));
+    if (fd >= 0) return FromFd(fd);
+    if (errno != EEXIST) return PLAT_INVALID_HANDLE;
     struct stat st {};
     // Windows refuses to replace a read-only file; so does this stand-in, even for root.
     if (stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && (st.st_mode & 0222) == 0) {
         errno = EACCES;
         return PLAT_INVALID_HANDLE;
     }
-    int fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(attributes));
+    fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(attributes));
     if (fd < 0) return PLAT_INVALID_HANDLE;
     // Like CREATE_ALWAYS, an existing file takes the new attributes.
-    fchmod(
-        fd, ModeFor(attributes) & ~[] {
-            mode_t m = umask(0);
-            umask(m);
-            return m;
-        }());
+    static const mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    fchmod(fd, ModeFor(attributes) & ~mask);
     return FromFd(fd);
 }
 
@@ -167,6 +171,20 @@ int32_t PlatFileRead(PlatHandle file, void* buffer, uint32_t size, uint32_t* don
     auto* p = static_cast<char*>(buffer);
     while (*done < size) {
         ssize_t n = read(ToFd(file), p + *done, size - *done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return 0;
+        if (n == 0) break;
+        *done += static_cast<uint32_t>(n);
+    }
+    return 1;
+}
+
+int32_t PlatFileReadAt(PlatHandle file, int64_t offset, void* buffer, uint32_t size,
+                       uint32_t* done) {
+    *done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (*done < size) {
+        ssize_t n = pread(ToFd(file), p + *done, size - *done, static_cast<off_t>(offset + *done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return 0;
         if (n == 0) break;
@@ -313,7 +331,9 @@ int32_t PlatSystemTimeToFileTime(const PlatSystemTime* t, uint64_t* fileTime) {
 }
 
 int32_t PlatLocalFileTimeToFileTime(uint64_t localTime, uint64_t* utcTime) {
-    // Read the local time as calendar fields and let the time zone say what UTC it names.
+    // The UTC time whose local reading is localTime: subtract the zone's offset, then check it
+    // with the offset in force at the result (they differ only around a change of offset).
+    // localtime_r, unlike mktime, does not look at the zone file again on every call.
     int64_t ticks = static_cast<int64_t>(localTime - kUnixEpochAsFileTime);
     int64_t sec = ticks / static_cast<int64_t>(kTicksPerSecond);
     int64_t rem = ticks % static_cast<int64_t>(kTicksPerSecond);
@@ -321,15 +341,23 @@ int32_t PlatLocalFileTimeToFileTime(uint64_t localTime, uint64_t* utcTime) {
         rem += kTicksPerSecond;
         --sec;
     }
-    time_t asUtc = static_cast<time_t>(sec);
-    struct tm fields {};
-    if (gmtime_r(&asUtc, &fields) == nullptr) return 0;
-    fields.tm_isdst = -1;
-    time_t utc = mktime(&fields);
-    if (utc == static_cast<time_t>(-1) && fields.tm_year != 69) return 0;
+    static const bool zoneRead = [] {
+        tzset();
+        return true;
+    }();
+    (void)zoneRead;
+    auto offsetAt = [](int64_t t, long* offset) {
+        time_t tt = static_cast<time_t>(t);
+        struct tm fields {};
+        if (localtime_r(&tt, &fields) == nullptr) return false;
+        *offset = fields.tm_gmtoff;
+        return true;
+    };
+    long off1 = 0, off2 = 0;
+    if (!offsetAt(sec, &off1) || !offsetAt(sec - off1, &off2)) return 0;
+    int64_t utc = sec - off2;
     *utcTime = kUnixEpochAsFileTime +
-               static_cast<uint64_t>(
-                   static_cast<int64_t>(utc) * static_cast<int64_t>(kTicksPerSecond) + rem);
+               static_cast<uint64_t>(utc * static_cast<int64_t>(kTicksPerSecond) + rem);
     return 1;
 }
 

@@ -48,6 +48,18 @@ int32_t PlatFileRead(PlatHandle file, void* buffer, uint32_t size, uint32_t* don
     return ok ? 1 : 0;
 }
 
+int32_t PlatFileReadAt(PlatHandle file, int64_t offset, void* buffer, uint32_t size,
+                       uint32_t* done) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    DWORD got = 0;
+    BOOL ok = ReadFile(file, buffer, size, &got, &at);
+    *done = got;
+    if (!ok && GetLastError() == ERROR_HANDLE_EOF) return 1;
+    return ok ? 1 : 0;
+}
+
 int32_t PlatFileWrite(PlatHandle file, const void* buffer, uint32_t size, uint32_t* done) {
     DWORD put = 0;
     BOOL ok = WriteFile(file, buffer, size, &put, nullptr);
