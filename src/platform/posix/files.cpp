@@ -154,7 +154,8 @@ PlatHandle PlatFileCreate(const char16_t* path, uint32_t attributes) {
         errno = EACCES;
         return PLAT_INVALID_HANDLE;
     }
-    fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ModeFor(attributes));
+    fd = open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+              ModeFor(attributes));
     if (fd < 0) return PLAT_INVALID_HANDLE;
     // Like CREATE_ALWAYS, an existing file takes the new attributes.
     static const mode_t mask = [] {
