@@ -97,6 +97,9 @@ AtaResult SataDrive::Execute(const AtaRegisters& regs, const uint8_t* toDrive, u
     switch (regs.Command()) {
     case 0xEC:
         return reply(identifyDevice);
+    case 0xE7: // FLUSH CACHE
+    case 0xEA: // FLUSH CACHE EXT
+        return AtaResult{};
     case 0xC3:
         if (regs.Features() == 3) return reply(vendorInfo);
         if (regs.Features() == 4) return reply(geometry);

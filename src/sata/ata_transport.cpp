@@ -155,6 +155,12 @@ int32_t IO_SAT_PassThrough(PlatHandle drive, uint8_t command, uint8_t feature, u
                                0};
         std::memcpy(cdb, b, 12);
     }
-    return SendScsiPassThrough(drive, cdb, cdbLength, dataIn, buffer, length, kSatSenseLength,
-                               kAtaTimeout, nullptr);
+    // The command blocks ask for no check condition on success (CK_COND 0), so any status
+    // but GOOD means the drive or the translation layer rejected the command: that is a
+    // failure, not a success with an unread status.
+    uint8_t scsiStatus = 0;
+    if (!SendScsiPassThrough(drive, cdb, cdbLength, dataIn, buffer, length, kSatSenseLength,
+                             kAtaTimeout, &scsiStatus))
+        return 0;
+    return scsiStatus == 0 ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // The ATA command transport: ATA pass-through on a SATA port, or an ATA PASS-THROUGH command
 // block of SCSI / ATA translation (SAT) carried by SCSI pass-through. Results: 1 the command
-// succeeded, 0 it failed.
+// succeeded, 0 it failed (the request failed, the ATA status showed ERR or DRQ, or the SAT
+// command came back with a SCSI status other than GOOD).
 #pragma once
 #include "disk/transport.h"
 

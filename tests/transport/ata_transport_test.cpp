@@ -150,6 +150,26 @@ TEST(AtaRoute, SataBehindUsbOrSasNeverSendsAtaPassThrough) {
     }
 }
 
+TEST(AtaRoute, ACommandTheDriveRejectsFailsOnBothRoutesAndReachesItTwice) {
+    std::vector<uint8_t> data(4096, 0xCC);
+    {
+        LoadSata("sata");
+        OpenedDrive drive(1, true);
+        sim::Current().ClearTrace();
+        EXPECT_EQ(AtaCmd(16, drive.handle, 0xC3, 9, 0x3, 0, 0, data.data(), 4096), 0);
+        auto trace = sim::Current().Trace();
+        ASSERT_EQ(trace.size(), 2u);
+        EXPECT_EQ(trace[0].ata_status, 0x51);
+        EXPECT_EQ(trace[1].scsi_status, 2); // the SAT answer: check condition
+        EXPECT_EQ(sim::Current().ExecutedCommands("sata").size(), 2u);
+    }
+    // Behind USB the SAT check condition is the failure.
+    LoadSata("sata-usb");
+    OpenedDrive usb(1, true);
+    EXPECT_EQ(AtaCmd(17, usb.handle, 0xC3, 9, 0x3, 0, 0, data.data(), 4096), 0);
+    EXPECT_EQ(AtaCmd(17, usb.handle, 0xC3, 3, 0x3, 0, 0, data.data(), 4096), 1);
+}
+
 TEST(SatBlock, IdentifyIsTheTwelveByteBlockWithDataIn) {
     LoadSata("sata-usb");
     OpenedDrive drive(1, true);
