@@ -331,3 +331,65 @@ TEST(SimBridges, PowerControlReachesTheHook) {
 }
 
 } // namespace
+
+namespace {
+
+// The simulated drivers refuse request blocks laid out for another pointer width or with a
+// sense area outside the buffer, as the real ones do: a layout mistake cannot pass unseen.
+TEST(SimRequests, MisLaidPassThroughRequestsAreRefused) {
+    LoadDrives({DriveAt("sata", 1)});
+    OpenedDrive drive(1, true);
+    const PassThroughLayout& other =
+        sizeof(void*) == 8 ? kPassThroughLayout32 : kPassThroughLayout64;
+    uint8_t data[512];
+    struct Case {
+        const char* name;
+        uint32_t code;
+        uint16_t length;
+        uint32_t senseOffset;
+        uint8_t senseLength;
+    } cases[] = {
+        {"sptd other width", kIoctlScsiPassThroughDirect, static_cast<uint16_t>(other.sptdSize),
+         kSptdSenseOffset, 24},
+        {"sense outside", kIoctlScsiPassThroughDirect,
+         static_cast<uint16_t>(sizeof(ScsiPassThroughDirect)), kSptdRequestSize - 8, 24},
+        {"sense inside the structure", kIoctlScsiPassThroughDirect,
+         static_cast<uint16_t>(sizeof(ScsiPassThroughDirect)), 8, 24},
+        {"aptd other width", kIoctlAtaPassThroughDirect, static_cast<uint16_t>(other.aptdSize), 0,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        alignas(8) uint8_t request[kSptdRequestSize] = {};
+        uint32_t size = kSptdRequestSize;
+        if (c.code == kIoctlScsiPassThroughDirect) {
+            ScsiPassThroughDirect s{};
+            s.Length = c.length;
+            s.CdbLength = 12;
+            s.SenseInfoLength = c.senseLength;
+            s.DataIn = kScsiIoctlDataIn;
+            s.DataTransferLength = 512;
+            s.DataBuffer = data;
+            s.SenseInfoOffset = c.senseOffset;
+            s.Cdb[0] = 0xA1;
+            s.Cdb[9] = 0xEC;
+            std::memcpy(request, &s, sizeof(s));
+        } else {
+            AtaPassThroughDirect a{};
+            a.Length = c.length;
+            a.AtaFlags = 0x3;
+            a.DataTransferLength = 512;
+            a.DataBuffer = data;
+            a.CurrentTaskFile[6] = 0xEC;
+            std::memcpy(request, &a, sizeof(a));
+            size = sizeof(a);
+        }
+        uint32_t returned = 0;
+        EXPECT_EQ(
+            PlatDeviceIoControl(drive.handle, c.code, request, size, request, size, &returned), 0);
+        EXPECT_EQ(PlatGetLastError(), kErrorInvalidParameter);
+    }
+    EXPECT_TRUE(sim::Current().ExecutedCommands("PhysicalDrive1").empty());
+}
+
+} // namespace
