@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
     int failed = 0;
     std::string lines;
     for (int32_t i = 0; i < count; ++i) {
+        item = ArchiveItem{}; // a failed request leaves most fields alone
         ArchiveResult r = GetArchiveItem(archive, i, &item);
         if (r == ARC_OK)
             r = testOnly ? TestArchiveItem(archive, i) : ExtractArchiveItem(archive, i, item.name);
