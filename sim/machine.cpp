@@ -139,7 +139,7 @@ int ParseNumbered(const std::string& key, const std::string& prefix, const std::
     const std::string digits =
         key.substr(prefix.size(), key.size() - prefix.size() - suffix.size());
     if (digits.empty() || digits.size() > 4 ||
-        !std::all_of(digits.begin(), digits.end(), ::isdigit))
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return -1;
     if (digits.size() > 1 && digits[0] == '0') return -1;
     return std::stoi(digits);

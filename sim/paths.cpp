@@ -477,7 +477,7 @@ bool ProtocolCommand(MachineImpl& m, Disk& disk, Request& req) {
     if (disk.kind != PathKind::InboxNvme) return req.Fail(kErrorInvalidFunction);
     const uint8_t* in = req.in.data();
     const size_t size = req.in.size();
-    if (size < 80 + 64) return req.Fail(kErrorInvalidParameter);
+    if (size < 80 + 64 || req.outSize < 80 + 64) return req.Fail(kErrorInvalidParameter);
     if (Le32(in) != kStorageProtocolStructureVersion ||
         Le32(in + 4) != sizeof(StorageProtocolCommand)) {
         req.rec->note = "Version or Length wrong";
@@ -671,7 +671,7 @@ bool HandlePortRequest(MachineImpl& m, int port, Request& req) {
         req.rec->note = "miniport request not modelled";
         return req.Fail(kErrorInvalidFunction);
     }
-    if (size < 164) return req.Fail(kErrorInvalidParameter);
+    if (size < 164 || req.outSize < 164) return req.Fail(kErrorInvalidParameter);
     const uint8_t pathId = in[29];
     Disk* disk = nullptr;
     for (auto& d : m.disks)
