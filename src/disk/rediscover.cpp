@@ -1,0 +1,110 @@
+#include "disk/rediscover.h"
+
+#include "base/format.h"
+#include "base/log.h"
+#include "disk/disk_queries.h"
+#include "disk/enumerate.h"
+#include "disk/port_location.h"
+#include "disk/transport.h"
+#include "platform/clock.h"
+#include "platform/devtree.h"
+#include "platform/storage.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<const PlatWindow volatile*> g_progressWindow{nullptr};
+
+constexpr uint32_t kInterfaceFlags = kDigcfPresent | kDigcfProfile | kDigcfDeviceInterface;
+constexpr uint32_t kRetryPauseMs = 1000;
+
+// The transport a SATA classification gives a bus type (255: none).
+int32_t SataTypeOfBus(uint32_t busType) {
+    switch (busType) {
+    case 11:
+        return 16;
+    case 7:
+        return 17;
+    case 1:
+    case 9:
+    case 10:
+        return 18;
+    default:
+        return 255;
+    }
+}
+
+// The location of member index of the disk set by the rule of iCmdType; false when the
+// member has none.
+bool CandidateLocation(PlatDevInfoSet set, uint32_t index, int32_t iCmdType, uint64_t* location) {
+    if (iCmdType == 16 || iCmdType == 18) {
+        // A SCSI path id alone is not unique across adapters: only a disk that the SATA
+        // classification would give the same transport can be the drive.
+        PlatHandle disk = OpenDiskInterface(&kGuidDevInterfaceDisk, index);
+        if (disk == PLAT_INVALID_HANDLE) return false;
+        uint8_t pathId = 0;
+        uint32_t busType = 0;
+        bool ok = QueryScsiPathId(disk, &pathId) && QueryBusType(disk, &busType) &&
+                  SataTypeOfBus(busType) == iCmdType;
+        PlatDeviceClose(disk);
+        *location = pathId;
+        return ok;
+    }
+    *location =
+        PortLocationOfDiskNode(iCmdType, InterfaceDevInst(set, &kGuidDevInterfaceDisk, index));
+    return true;
+}
+
+void PostProgress(intptr_t percent) {
+    const PlatWindow volatile* slot = g_progressWindow.load();
+    if (slot != nullptr) PlatPostMessage(*slot, kDiskProgressMessage, 0, percent);
+}
+
+} // namespace
+
+void DiskBindProgressWindow(const PlatWindow volatile* mainWindow) {
+    g_progressWindow.store(mainWindow);
+}
+
+PlatHandle FindDiskByPort(int32_t iCmdType, uint64_t iPort) {
+    PlatDevInfoSet set = PlatDevGetClassDevs(&kGuidDevInterfaceDisk, kInterfaceFlags);
+    if (set == PLAT_INVALID_HANDLE) return PLAT_INVALID_HANDLE;
+    PlatHandle found = PLAT_INVALID_HANDLE;
+    for (uint32_t i = 0; PlatDevEnumInterface(set, &kGuidDevInterfaceDisk, i) == 1; ++i) {
+        uint64_t candidate = 0;
+        if (CandidateLocation(set, i, iCmdType, &candidate) && candidate == iPort) {
+            found = OpenDiskInterface(&kGuidDevInterfaceDisk, i);
+            break;
+        }
+    }
+    PlatDevDestroyList(set);
+    return found;
+}
+
+int32_t GetDiskInfoByPortID(DriveInfo* record, int32_t attempts, uint8_t bIsSATA) {
+    const int32_t iCmdType = record->iCmdType;
+    const uint64_t iPort = record->iPort;
+    LogDetail(u"GetDiskInfoByPortID IN, iCmdType = %d, iPort=%I64d", iCmdType, iPort);
+    for (int32_t i = 1; i <= attempts; ++i) {
+        PlatHandle disk = FindDiskByPort(iCmdType, iPort);
+        if (disk != PLAT_INVALID_HANDLE) {
+            uint32_t type = 0, number = 0;
+            bool numbered = QueryDeviceNumber(disk, &type, &number);
+            PlatDeviceClose(disk);
+            // Without its number the disk cannot be probed; never fall back to another path.
+            if (numbered) {
+                char16_t path[kDriveText];
+                FormatInto(path, u"\\\\.\\PhysicalDrive%d", static_cast<int32_t>(number));
+                int32_t result =
+                    bIsSATA ? ProbeSataDrive(path, record) : ProbeNvmeDrive(path, record);
+                if (result != kProbeAccepted) return 0;
+                LogDetail(u"GetDiskInfoByPortID Success OUT");
+                return 1;
+            }
+        }
+        PlatSleep(kRetryPauseMs);
+        PostProgress(static_cast<intptr_t>(100 * static_cast<int64_t>(i) / attempts));
+    }
+    return 0;
+}
