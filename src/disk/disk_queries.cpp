@@ -1,46 +1,39 @@
 #include "disk/disk_queries.h"
 
+#include "platform/requests.h"
 #include "platform/storage.h"
 
-#include <cstring>
-
-namespace {
-constexpr uint32_t kGetDeviceNumberCode = 0x2D1080; // IOCTL_STORAGE_GET_DEVICE_NUMBER
-constexpr uint32_t kScsiGetAddressCode = 0x41018;   // IOCTL_SCSI_GET_ADDRESS
-} // namespace
-
 bool QueryDeviceNumber(PlatHandle device, uint32_t* deviceType, uint32_t* deviceNumber) {
-    // STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber, PartitionNumber, 4 bytes each.
-    uint8_t reply[12] = {};
+    StorageDeviceNumber number = {};
     uint32_t returned = 0;
-    if (!PlatDeviceIoControl(device, kGetDeviceNumberCode, nullptr, 0, reply, sizeof reply,
-                             &returned))
+    if (!PlatDeviceIoControl(device, kIoctlStorageGetDeviceNumber, nullptr, 0, &number,
+                             sizeof number, &returned))
         return false;
-    std::memcpy(deviceType, reply, 4);
-    std::memcpy(deviceNumber, reply + 4, 4);
+    *deviceType = number.DeviceType;
+    *deviceNumber = number.DeviceNumber;
     return true;
 }
 
 bool QueryScsiPathId(PlatHandle device, uint8_t* pathId) {
-    // SCSI_ADDRESS: Length (4 bytes), PortNumber, PathId, TargetId, Lun (1 byte each).
-    uint8_t address[8] = {8, 0, 0, 0, 0, 0, 0, 0};
+    ScsiAddress address = {};
+    address.Length = sizeof address;
     uint32_t returned = 0;
-    if (!PlatDeviceIoControl(device, kScsiGetAddressCode, address, sizeof address, address,
+    if (!PlatDeviceIoControl(device, kIoctlScsiGetAddress, &address, sizeof address, &address,
                              sizeof address, &returned))
         return false;
-    *pathId = address[5];
+    *pathId = address.PathId;
     return true;
 }
 
 bool QueryBusType(PlatHandle device, uint32_t* busType) {
-    // STORAGE_PROPERTY_QUERY: StorageDeviceProperty (0), PropertyStandardQuery (0).
-    uint8_t query[12] = {};
-    // The first 40 bytes of STORAGE_DEVICE_DESCRIPTOR; BusType is the 32-bit value at 28.
-    uint8_t descriptor[40] = {};
+    StoragePropertyQuery query = {};
+    query.PropertyId = kStorageDeviceProperty;
+    query.QueryType = kPropertyStandardQuery;
+    StorageDeviceDescriptor descriptor = {};
     uint32_t returned = 0;
-    if (!PlatDeviceIoControl(device, 0x2D1400, query, sizeof query, descriptor, sizeof descriptor,
-                             &returned))
+    if (!PlatDeviceIoControl(device, kIoctlStorageQueryProperty, &query, sizeof query, &descriptor,
+                             sizeof descriptor, &returned))
         return false;
-    std::memcpy(busType, descriptor + 28, 4);
+    *busType = descriptor.BusType;
     return true;
 }

@@ -9,6 +9,7 @@
 #include "disk/port_location.h"
 #include "disk/transport.h"
 #include "nvme/nvme_transport.h"
+#include "platform/requests.h"
 #include "platform/storage.h"
 #include "sata/ata_transport.h"
 
@@ -66,11 +67,6 @@ void AtaStringToField(const uint8_t* words, size_t count, char16_t (&field)[kDri
     TrimBlanks(field);
 }
 
-void CloseTransport(PlatHandle drive, const TransportContext& context) {
-    PlatDeviceClose(drive);
-    if (context.hScsiPort != PLAT_INVALID_HANDLE) PlatDeviceClose(context.hScsiPort);
-}
-
 int32_t Enumerate(DriveInfo* records, int32_t room, int32_t (*probe)(const char16_t*, DriveInfo*)) {
     if (records == nullptr || room <= 0) return 0;
     std::memset(records, 0, sizeof(DriveInfo) * static_cast<size_t>(room));
@@ -78,7 +74,7 @@ int32_t Enumerate(DriveInfo* records, int32_t room, int32_t (*probe)(const char1
     for (int32_t n = 0; n < kScannedDrives && found < room; ++n) {
         char16_t path[kDriveText];
         FormatInto(path, u"\\\\.\\PhysicalDrive%d", n);
-        if (probe(path, &records[found]) == kProbeAccepted) ++found;
+        if (probe(path, &records[found]) == kFwOk) ++found;
     }
     AttachVolumeLetters(records, found);
     return found;
@@ -94,23 +90,23 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     std::memset(&context, 0, sizeof context);
     context.hScsiPort = PLAT_INVALID_HANDLE;
     PlatHandle drive = ClassifyNvmeTransport(path, &context);
-    if (drive == PLAT_INVALID_HANDLE) return kProbeCannotOpen;
-    if (context.iCmdType == 255) {
-        CloseTransport(drive, context);
-        return kProbeNotForUs;
+    if (drive == PLAT_INVALID_HANDLE) return kFwOpenFailed;
+    if (context.iCmdType == kCmdNone) {
+        CloseTransport(drive, &context);
+        return kFwNoTransport;
     }
 
     static_assert(kIdentifySize == 4096);
     uint8_t controller[kIdentifySize] = {};
     uint8_t status = 0;
-    int32_t result = NVMeIdentify(&context, drive, 1, 0, controller, kIdentifySize, &status);
+    int32_t result = NVMeIdentify(context, drive, 1, 0, controller, kIdentifySize, &status);
     if (result != 1 || status == kCheckCondition) {
-        CloseTransport(drive, context);
-        return result != 1 ? result : kProbeNotForUs;
+        CloseTransport(drive, &context);
+        return result != 1 ? result : kFwNoTransport;
     }
     uint8_t ns[kIdentifySize] = {};
     status = 0;
-    NVMeIdentify(&context, drive, 0, 1, ns, kIdentifySize, &status);
+    NVMeIdentify(context, drive, 0, 1, ns, kIdentifySize, &status);
 
     // LBA format 0, whatever format is in use. A data size exponent that does not fit 32 bits
     // is no block size at all: the drive measures 0 GB and is rejected.
@@ -120,8 +116,8 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     uint64_t totalBytes = nsze * blockSize; // modulo 2^64
     uint32_t capacity = CapacityToGB(blockSize, totalBytes);
     if (capacity < kMinimumGB) {
-        CloseTransport(drive, context);
-        return kProbeNotForUs;
+        CloseTransport(drive, &context);
+        return kFwNoTransport;
     }
 
     WCopy(record->DevicePath, path);
@@ -139,15 +135,15 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     record->iDeviceNumber = deviceNumber;
     record->bRaw = 1;
 
-    IdentifyNvmeNand(&context, drive, record);
+    IdentifyNvmeNand(context, drive, record);
     record->iPort = GetPortLocation(record->iCmdType, record->iDeviceNumber);
     LogDetail(u"%s - iCmdType = %d, iPort = %I64d", record->DevicePath, record->iCmdType,
               record->iPort);
     if (record->iCmdType == 2)
         GetPcieLinkInfo(path, &record->iLinkSpeed, &record->iLinkWidth, &record->iMaxLinkSpeed,
                         &record->iMaxLinkWidth);
-    CloseTransport(drive, context);
-    return kProbeAccepted;
+    CloseTransport(drive, &context);
+    return kFwOk;
 }
 
 int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
@@ -158,23 +154,23 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
     std::memset(&context, 0, sizeof context);
     context.hScsiPort = PLAT_INVALID_HANDLE;
     PlatHandle drive = ClassifySataTransport(path, &context);
-    if (drive == PLAT_INVALID_HANDLE) return kProbeCannotOpen;
-    if (context.iCmdType == 255) {
-        CloseTransport(drive, context);
-        return kProbeNotForUs;
+    if (drive == PLAT_INVALID_HANDLE) return kFwOpenFailed;
+    if (context.iCmdType == kCmdNone) {
+        CloseTransport(drive, &context);
+        return kFwNoTransport;
     }
 
     uint8_t identify[kAtaIdentifySize] = {};
-    int32_t result = AtaIdentify(&context, drive, identify, kAtaIdentifySize);
+    int32_t result = AtaIdentify(context, drive, identify, kAtaIdentifySize);
     if (result != 1) {
-        CloseTransport(drive, context);
+        CloseTransport(drive, &context);
         return result;
     }
     uint64_t count = Le64(identify + 200); // words 100-103: the 48-bit LBA count
     int64_t gb = (static_cast<int64_t>(count) - 21168) / 1953504;
     if (gb < static_cast<int64_t>(kMinimumGB)) {
-        CloseTransport(drive, context);
-        return kProbeNotForUs;
+        CloseTransport(drive, &context);
+        return kFwNoTransport;
     }
 
     AtaStringToField(identify + 54, 40, record->DiskModel);    // words 27-46
@@ -188,7 +184,7 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
     record->iDeviceNumber = deviceNumber;
     record->bRaw = 1;
 
-    IdentifySataNand(&context, drive, record);
+    IdentifySataNand(context, drive, record);
     if (record->iCmdType == 17) {
         record->iPort = GetPortLocation(17, record->iDeviceNumber);
     } else {
@@ -199,8 +195,8 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
               record->iPort);
     uint16_t word77 = static_cast<uint16_t>(identify[154] | identify[155] << 8);
     record->iLinkSpeed = (word77 >> 1) & 7;
-    CloseTransport(drive, context);
-    return kProbeAccepted;
+    CloseTransport(drive, &context);
+    return kFwOk;
 }
 
 void AttachVolumeLetters(DriveInfo* records, int32_t count) {
@@ -210,7 +206,7 @@ void AttachVolumeLetters(DriveInfo* records, int32_t count) {
         PlatHandle volume = PlatDeviceOpen(path);
         if (volume == PLAT_INVALID_HANDLE) continue;
         uint32_t type = 0, number = 0;
-        if (QueryDeviceNumber(volume, &type, &number) && type == kDiskDeviceType) {
+        if (QueryDeviceNumber(volume, &type, &number) && type == kFileDeviceDisk) {
             for (int32_t i = 0; i < count; ++i) {
                 DriveInfo& d = records[i];
                 if (d.iDeviceNumber != static_cast<int32_t>(number)) continue;

@@ -8,11 +8,6 @@
 // Only PhysicalDrive0 to PhysicalDrive19 are ever probed.
 inline constexpr int32_t kScannedDrives = 20;
 
-// Probe results besides the identify command's own failure codes.
-inline constexpr int32_t kProbeAccepted = 1;
-inline constexpr int32_t kProbeCannotOpen = -1;
-inline constexpr int32_t kProbeNotForUs = -5;
-
 // Clears all room records, probes the drives into them packed from index 0, attaches the
 // volume letters and returns the number of records filled.
 int32_t EnumerateNvmeDrives(DriveInfo* records, int32_t room);

@@ -19,9 +19,9 @@ inline constexpr uint32_t kNandReplySize = 4096;
 
 // Asks an NVMe drive for reply A (vendor opcode 0xE6) and reply B (0xF2) and fills the NAND
 // fields of the record. Returns the result of the geometry command (1 = success).
-int32_t IdentifyNvmeNand(TransportContext* context, PlatHandle drive, DriveInfo* record);
+int32_t IdentifyNvmeNand(const TransportContext& context, PlatHandle drive, DriveInfo* record);
 // The same for a SATA drive with the ATA vendor command 0xC3 (features 3 and 4).
-int32_t IdentifySataNand(TransportContext* context, PlatHandle drive, DriveInfo* record);
+int32_t IdentifySataNand(const TransportContext& context, PlatHandle drive, DriveInfo* record);
 
 // Maps six NAND id bytes to the type code; logs "NandDevidsString=%s" and returns 0xFFFF when
 // no type matches.

@@ -8,6 +8,7 @@
 #include "disk/transport.h"
 #include "platform/clock.h"
 #include "platform/devtree.h"
+#include "platform/requests.h"
 #include "platform/storage.h"
 
 #include <atomic>
@@ -38,7 +39,7 @@ int32_t SataTypeOfBus(uint32_t busType) {
 // The location of member index of the disk set by the rule of iCmdType; false when the
 // member has none.
 bool CandidateLocation(PlatDevInfoSet set, uint32_t index, int32_t iCmdType, uint64_t* location) {
-    if (iCmdType == 16 || iCmdType == 18) {
+    if (iCmdType == kCmdSata || iCmdType == kCmdSataScsi) {
         // A SCSI path id alone is not unique across adapters: only a disk that the SATA
         // classification would give the same transport can be the drive.
         PlatHandle disk = OpenDiskInterface(&kGuidDevInterfaceDisk, index);
@@ -98,7 +99,7 @@ int32_t GetDiskInfoByPortID(DriveInfo* record, int32_t attempts, uint8_t bIsSATA
                 FormatInto(path, u"\\\\.\\PhysicalDrive%d", static_cast<int32_t>(number));
                 int32_t result =
                     bIsSATA ? ProbeSataDrive(path, record) : ProbeNvmeDrive(path, record);
-                if (result != kProbeAccepted) return 0;
+                if (result != kFwOk) return 0;
                 LogDetail(u"GetDiskInfoByPortID Success OUT");
                 return 1;
             }
