@@ -99,14 +99,14 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     static_assert(kIdentifySize == 4096);
     uint8_t controller[kIdentifySize] = {};
     uint8_t status = 0;
-    int32_t result = NVMeIdentify(context, drive, 1, 0, controller, kIdentifySize, &status);
+    int32_t result = NVMeIdentify(&context, drive, 1, 0, controller, kIdentifySize, &status);
     if (result != 1 || status == kCheckCondition) {
         CloseTransport(drive, &context);
         return result != 1 ? result : kFwNoTransport;
     }
     uint8_t ns[kIdentifySize] = {};
     status = 0;
-    NVMeIdentify(context, drive, 0, 1, ns, kIdentifySize, &status);
+    NVMeIdentify(&context, drive, 0, 1, ns, kIdentifySize, &status);
 
     // LBA format 0, whatever format is in use. A data size exponent that does not fit 32 bits
     // is no block size at all: the drive measures 0 GB and is rejected.
@@ -135,7 +135,7 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     record->iDeviceNumber = deviceNumber;
     record->bRaw = 1;
 
-    IdentifyNvmeNand(context, drive, record);
+    IdentifyNvmeNand(&context, drive, record);
     record->iPort = GetPortLocation(record->iCmdType, record->iDeviceNumber);
     LogDetail(u"%s - iCmdType = %d, iPort = %I64d", record->DevicePath, record->iCmdType,
               record->iPort);
@@ -161,7 +161,7 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
     }
 
     uint8_t identify[kAtaIdentifySize] = {};
-    int32_t result = AtaIdentify(context, drive, identify, kAtaIdentifySize);
+    int32_t result = AtaIdentify(&context, drive, identify, kAtaIdentifySize);
     if (result != 1) {
         CloseTransport(drive, &context);
         return result;
@@ -184,7 +184,7 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
     record->iDeviceNumber = deviceNumber;
     record->bRaw = 1;
 
-    IdentifySataNand(context, drive, record);
+    IdentifySataNand(&context, drive, record);
     if (record->iCmdType == 17) {
         record->iPort = GetPortLocation(17, record->iDeviceNumber);
     } else {

@@ -166,29 +166,29 @@ void ApplySataGeometryReply(const uint8_t* replyB, DriveInfo* record) {
     record->iNandType = NandTypeFromIds(record->NandDevids);
 }
 
-int32_t IdentifyNvmeNand(const TransportContext& context, PlatHandle drive, DriveInfo* record) {
+int32_t IdentifyNvmeNand(const TransportContext* context, PlatHandle drive, DriveInfo* record) {
     uint8_t reply[kNandReplySize] = {};
     int32_t result =
-        NVMeAdminCmd(context, drive, kDirFromDrive, 0xE6, 3, 0, kVendorSignatureDword14,
-                     kVendorSignatureDword15, reply, kNandReplySize);
+        NVMeAdminCmd(context, drive, kDirFromDrive, 0xE6, 3, 0, kVendorSigDword14,
+                     kVendorSigDword15, reply, kNandReplySize);
     bool accepted = result == 1 && ApplyVendorInfoReply(reply, record);
 
     std::memset(reply, 0, sizeof reply);
-    result = NVMeAdminCmd(context, drive, kDirFromDrive, 0xF2, 0, 0, kVendorSignatureDword14,
-                          kVendorSignatureDword15, reply, kNandReplySize);
+    result = NVMeAdminCmd(context, drive, kDirFromDrive, 0xF2, 0, 0, kVendorSigDword14,
+                          kVendorSigDword15, reply, kNandReplySize);
     if (result != 1) return result;
     ApplyNvmeGeometryReply(reply, accepted, record);
     return 1;
 }
 
-int32_t IdentifySataNand(const TransportContext& context, PlatHandle drive, DriveInfo* record) {
+int32_t IdentifySataNand(const TransportContext* context, PlatHandle drive, DriveInfo* record) {
     uint8_t reply[kNandReplySize] = {};
-    if (AtaCmd(context.iCmdType, drive, 0xC3, 3, kAtaDrdyRequired | kAtaDataIn, 0, 0, reply,
+    if (AtaCmd(context->iCmdType, drive, 0xC3, 3, kAtaDrdyRequired | kAtaDataIn, 0, 0, reply,
                kNandReplySize) == 1)
         ApplyVendorInfoReply(reply, record);
 
     std::memset(reply, 0, sizeof reply);
-    int32_t result = AtaCmd(context.iCmdType, drive, 0xC3, 4, kAtaDrdyRequired | kAtaDataIn, 0, 0,
+    int32_t result = AtaCmd(context->iCmdType, drive, 0xC3, 4, kAtaDrdyRequired | kAtaDataIn, 0, 0,
                             reply, kNandReplySize);
     if (result != 1) return result;
     ApplySataGeometryReply(reply, record);

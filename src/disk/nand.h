@@ -9,19 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// The controller maker's signature carried in dwords 14 and 15 of the vendor commands: the
-// letters "TALVORIX", letters 5-8 in dword 14 and letters 1-4 in dword 15, each dword holding
-// its letters in memory order.
-inline constexpr uint32_t kVendorSignatureDword14 = 0x5849524Fu; // "ORIX"
-inline constexpr uint32_t kVendorSignatureDword15 = 0x564C4154u; // "TALV"
-
 inline constexpr uint32_t kNandReplySize = 4096;
 
 // Asks an NVMe drive for reply A (vendor opcode 0xE6) and reply B (0xF2) and fills the NAND
 // fields of the record. Returns the result of the geometry command (1 = success).
-int32_t IdentifyNvmeNand(const TransportContext& context, PlatHandle drive, DriveInfo* record);
+int32_t IdentifyNvmeNand(const TransportContext* context, PlatHandle drive, DriveInfo* record);
 // The same for a SATA drive with the ATA vendor command 0xC3 (features 3 and 4).
-int32_t IdentifySataNand(const TransportContext& context, PlatHandle drive, DriveInfo* record);
+int32_t IdentifySataNand(const TransportContext* context, PlatHandle drive, DriveInfo* record);
 
 // Maps six NAND id bytes to the type code; logs "NandDevidsString=%s" and returns 0xFFFF when
 // no type matches.
