@@ -168,9 +168,8 @@ void ApplySataGeometryReply(const uint8_t* replyB, DriveInfo* record) {
 
 int32_t IdentifyNvmeNand(const TransportContext* context, PlatHandle drive, DriveInfo* record) {
     uint8_t reply[kNandReplySize] = {};
-    int32_t result =
-        NVMeAdminCmd(context, drive, kDirFromDrive, 0xE6, 3, 0, kVendorSigDword14,
-                     kVendorSigDword15, reply, kNandReplySize);
+    int32_t result = NVMeAdminCmd(context, drive, kDirFromDrive, 0xE6, 3, 0, kVendorSigDword14,
+                                  kVendorSigDword15, reply, kNandReplySize);
     bool accepted = result == 1 && ApplyVendorInfoReply(reply, record);
 
     std::memset(reply, 0, sizeof reply);
