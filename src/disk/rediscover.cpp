@@ -20,41 +20,47 @@ std::atomic<const PlatWindow volatile*> g_progressWindow{nullptr};
 constexpr uint32_t kInterfaceFlags = kDigcfPresent | kDigcfProfile | kDigcfDeviceInterface;
 constexpr uint32_t kRetryPauseMs = 1000;
 
-// The transport a SATA classification gives a bus type (255: none).
-int32_t SataTypeOfBus(uint32_t busType) {
-    switch (busType) {
-    case 11:
-        return 16;
-    case 7:
-        return 17;
-    case 1:
-    case 9:
-    case 10:
-        return 18;
+// Whether a disk of this storage bus type can be a drive of this transport: the bus type of
+// a drive does not change when it leaves and comes back.
+bool BusTypeFits(int32_t iCmdType, uint32_t busType) {
+    switch (iCmdType) {
+    case kCmdAsmedia:
+    case kCmdJmicron:
+    case kCmdSataUsb:
+        return busType == kBusTypeUsb;
+    case kCmdInboxNvme:
+        return busType == kBusTypeNvme;
+    case kCmdRst:
+        return busType == kBusTypeNvme || busType == kBusTypeRaid;
+    case kCmdSata:
+        return busType == kBusTypeSata;
+    case kCmdSataScsi:
+        return busType == kBusTypeScsi || busType == kBusTypeIScsi || busType == kBusTypeSas;
     default:
-        return 255;
+        return true;
     }
 }
 
 // The location of member index of the disk set by the rule of iCmdType; false when the
-// member has none.
+// member has none. A location alone does not tell disks of different kinds apart (a SCSI
+// path id is only unique on its adapter; a disk without bus numbers or USB chain has location
+// 0), so only a disk whose bus type fits the transport is a candidate: a search never returns
+// a disk of another kind.
 bool CandidateLocation(PlatDevInfoSet set, uint32_t index, int32_t iCmdType, uint64_t* location) {
-    if (iCmdType == kCmdSata || iCmdType == kCmdSataScsi) {
-        // A SCSI path id alone is not unique across adapters: only a disk that the SATA
-        // classification would give the same transport can be the drive.
-        PlatHandle disk = OpenDiskInterface(&kGuidDevInterfaceDisk, index);
-        if (disk == PLAT_INVALID_HANDLE) return false;
+    PlatHandle disk = OpenDiskInterface(&kGuidDevInterfaceDisk, index);
+    if (disk == PLAT_INVALID_HANDLE) return false;
+    uint32_t busType = 0;
+    bool ok = QueryBusType(disk, &busType) && BusTypeFits(iCmdType, busType);
+    if (ok && (iCmdType == kCmdSata || iCmdType == kCmdSataScsi)) {
         uint8_t pathId = 0;
-        uint32_t busType = 0;
-        bool ok = QueryScsiPathId(disk, &pathId) && QueryBusType(disk, &busType) &&
-                  SataTypeOfBus(busType) == iCmdType;
-        PlatDeviceClose(disk);
+        ok = QueryScsiPathId(disk, &pathId);
         *location = pathId;
-        return ok;
     }
-    *location =
-        PortLocationOfDiskNode(iCmdType, InterfaceDevInst(set, &kGuidDevInterfaceDisk, index));
-    return true;
+    PlatDeviceClose(disk);
+    if (ok && iCmdType != kCmdSata && iCmdType != kCmdSataScsi)
+        *location =
+            PortLocationOfDiskNode(iCmdType, InterfaceDevInst(set, &kGuidDevInterfaceDisk, index));
+    return ok;
 }
 
 void PostProgress(intptr_t percent) {

@@ -18,7 +18,7 @@ inline constexpr uint32_t kDiskProgressMessage = 32816;
 void DiskBindProgressWindow(const PlatWindow volatile* mainWindow);
 
 // An open handle of the present disk whose location by the rule of iCmdType equals iPort, or
-// the invalid handle.
+// the invalid handle. Only disks whose storage bus type fits the transport are considered.
 PlatHandle FindDiskByPort(int32_t iCmdType, uint64_t iPort);
 
 // Looks for the record's drive by its iCmdType and iPort up to attempts times, one second

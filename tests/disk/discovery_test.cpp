@@ -141,124 +141,26 @@ TEST_F(Discovery, MixedMachineGivesExactlyTheNvmeRecords) {
     std::memset(list, 0xA5, sizeof list);
     ASSERT_EQ(EnumerateNvmeDrives(list, 26), 5);
 
+    // clang-format off
     const Expected want[] = {
         // The system disk: C: and D:, in-box driver, bus 2 under a root port on bus 0.
-        {"\\\\.\\PhysicalDrive0",
-         2,
-         2,
-         "FW NVMe SSD 500GB",
-         "SYS0000000001       ",
-         500,
-         512,
-         976773168,
-         "C: D: ",
-         0,
-         1,
-         3,
-         4,
-         4,
-         4,
-         0x2263,
-         1,
-         "9BC4284920A1",
-         0x9B02,
-         2,
-         "V1.02.03",
-         4321},
+        {"\\\\.\\PhysicalDrive0", 2, 2, "FW NVMe SSD 500GB", "SYS0000000001       ", 500, 512,
+         976773168, "C: D: ", 0, 1, 3, 4, 4, 4, 0x2263, 1, "9BC4284920A1", 0x9B02, 2, "V1.02.03", 4321},
         // RST: bus 5 + 99 x bus 4; the NAND geometry read fails, so no type and no LUNs.
-        {"\\\\.\\PhysicalDrive1",
-         3,
-         401,
-         "FW NVMe SSD 1TB",
-         "RST0000000002       ",
-         1024,
-         512,
-         2000409264,
-         "",
-         1,
-         0,
-         0,
-         0,
-         0,
-         0,
-         0x2263,
-         1,
-         "2CC30832E604",
-         0,
-         0,
-         "V1.02.03",
-         4321},
+        {"\\\\.\\PhysicalDrive1", 3, 401, "FW NVMe SSD 1TB", "RST0000000002       ", 1024, 512,
+         2000409264, "", 1, 0, 0, 0, 0, 0, 0x2263, 1, "2CC30832E604", 0, 0, "V1.02.03", 4321},
         // ASMedia on root-hub port 3 of controller 1; reply A rejected, id from the id table.
-        {"\\\\.\\PhysicalDrive2",
-         0,
-         103,
-         "FW NVMe SSD 256GB",
-         "ASM0000000003       ",
-         256,
-         512,
-         500118192,
-         "",
-         1,
-         0,
-         0,
-         0,
-         0,
-         0,
-         0,
-         0,
-         "983E98B376E3",
-         0x9802,
-         0,
-         "",
-         0},
+        {"\\\\.\\PhysicalDrive2", 0, 103, "FW NVMe SSD 256GB", "ASM0000000003       ", 256, 512,
+         500118192, "", 1, 0, 0, 0, 0, 0, 0, 0, "983E98B376E3", 0x9802, 0, "", 0},
         // JMicron on port 4 of a hub on root-hub port 2: raw chain 40201.
-        {"\\\\.\\PhysicalDrive3",
-         1,
-         10204,
-         "FW NVMe SSD 2TB",
-         "ABC123              ",
-         2048,
-         512,
-         4000797360,
-         "F: ",
-         0,
-         0,
-         0,
-         0,
-         0,
-         0,
-         0x2263,
-         1,
-         "EC5E98AF84CD",
-         0xEC01,
-         4,
-         "V2.00.01",
-         5000},
+        {"\\\\.\\PhysicalDrive3", 1, 10204, "FW NVMe SSD 2TB", "ABC123              ", 2048, 512,
+         4000797360, "F: ", 0, 0, 0, 0, 0, 0, 0x2263, 1, "EC5E98AF84CD", 0xEC01, 4, "V2.00.01", 5000},
         // RAW: formatted with 4096-byte blocks but measured by LBA format 0 (512); the
         // alternate geometry layout gives SoC id, version and LUNs.
-        {"\\\\.\\PhysicalDrive4",
-         2,
-         3,
-         "FW NVMe SSD 128GB",
-         "RAW0000000005       ",
-         128,
-         512,
-         250069680,
-         "",
-         1,
-         0,
-         3,
-         2,
-         3,
-         4,
-         0x5236,
-         0,
-         "AD7E290B00C0",
-         0xAD02,
-         4,
-         "ALT-1.0.07",
-         0},
+        {"\\\\.\\PhysicalDrive4", 2, 3, "FW NVMe SSD 128GB", "RAW0000000005       ", 128, 512,
+         250069680, "", 1, 0, 3, 2, 3, 4, 0x5236, 0, "AD7E290B00C0", 0xAD02, 4, "ALT-1.0.07", 0},
     };
+    // clang-format on
     for (int i = 0; i < 5; ++i)
         ExpectRecord(list[i], want[i], 0x1E4B);
     DriveInfo cleared;
@@ -284,77 +186,19 @@ TEST_F(Discovery, MixedMachineGivesExactlyTheSataRecords) {
     DebugCapture capture;
     DriveInfo list[26];
     ASSERT_EQ(EnumerateSataDrives(list, 26), 3);
+    // clang-format off
     const Expected want[] = {
         // SATA port: path id 1, G:, generation 3 link.
-        {"\\\\.\\PhysicalDrive7",
-         16,
-         1,
-         "FW SATA SSD 500GB",
-         "SA1234",
-         500,
-         512,
-         976773168,
-         "G: ",
-         0,
-         0,
-         3,
-         0,
-         0,
-         0,
-         0x2259,
-         1,
-         "2CC30832E608",
-         0x2C03,
-         1,
-         "S1.00.00",
-         1234},
+        {"\\\\.\\PhysicalDrive7", 16, 1, "FW SATA SSD 500GB", "SA1234", 500, 512, 976773168,
+         "G: ", 0, 0, 3, 0, 0, 0, 0x2259, 1, "2CC30832E608", 0x2C03, 1, "S1.00.00", 1234},
         // Behind USB on root-hub port 2 of the second controller; geometry not marked 4096.
-        {"\\\\.\\PhysicalDrive8",
-         17,
-         202,
-         "FW SATA SSD 1TB",
-         "SU5678",
-         1000,
-         512,
-         1953525168,
-         "",
-         1,
-         0,
-         3,
-         0,
-         0,
-         0,
-         0x2259,
-         1,
-         "453E98B37663",
-         0,
-         0,
-         "S1.00.01",
-         1300},
+        {"\\\\.\\PhysicalDrive8", 17, 202, "FW SATA SSD 1TB", "SU5678", 1000, 512, 1953525168,
+         "", 1, 0, 3, 0, 0, 0, 0x2259, 1, "453E98B37663", 0, 0, "S1.00.01", 1300},
         // Behind SAS, path id 3; reply A rejected: an all-zero id, type 0xFFFF.
-        {"\\\\.\\PhysicalDrive9",
-         18,
-         3,
-         "FW SATA SSD 256GB",
-         "SS9012",
-         256,
-         512,
-         500118192,
-         "",
-         1,
-         0,
-         3,
-         0,
-         0,
-         0,
-         0,
-         0,
-         "000000000000",
-         0xFFFF,
-         1,
-         "",
-         0},
+        {"\\\\.\\PhysicalDrive9", 18, 3, "FW SATA SSD 256GB", "SS9012", 256, 512, 500118192,
+         "", 1, 0, 3, 0, 0, 0, 0, 0, "000000000000", 0xFFFF, 1, "", 0},
     };
+    // clang-format on
     for (int i = 0; i < 3; ++i)
         ExpectRecord(list[i], want[i], 0);
     auto lines = capture.Lines();
@@ -396,7 +240,8 @@ TEST_F(Discovery, CapacityDecidesWhichDrivesAreListed) {
         {"sata", 29323728, {}, 0, kFwNoTransport, 0},
         {"sata", 31277232, {}, 0, kFwOk, 16},
         {"sata", 976773168, {}, 0, kFwOk, 500},
-        {"sata", 21167, {}, 0, kFwNoTransport, 0}, // below the offset: negative
+        {"sata", 21167, {}, 0, kFwNoTransport, 0},        // below the offset: negative
+        {"nvme", 2000409264, {64}, 0, kFwNoTransport, 0}, // no block size at all
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.blocks));
@@ -621,6 +466,37 @@ TEST_F(Discovery, SataPathIdThatIsAbsentNeverFindsAnotherDisk) {
     PlatHandle h = FindDiskByPort(kCmdSata, 1);
     ASSERT_NE(h, PLAT_INVALID_HANDLE);
     PlatDeviceClose(h);
+}
+
+TEST_F(Discovery, AnNvmeDriveWithoutBusNumbersIsNeverTakenForAUsbDrive) {
+    // Without bus numbers the RAW drive's location is 0, which is also what the bus formula
+    // gives the USB disks.
+    sim::Json machine = MixedMachine();
+    for (auto& n : machine["nodes"])
+        if (n["id"] == "nvme-ctrl-c") n.erase("bus_number");
+    sim::Load(machine.dump());
+    const DriveInfo before = Enumerated(4);
+    ASSERT_EQ(before.iPort, 0u);
+    sim::DriveLeaves("raw", -1);
+    EXPECT_EQ(FindDiskByPort(kCmdInboxNvme, 0), PLAT_INVALID_HANDLE);
+    DriveInfo record = before;
+    EXPECT_EQ(GetDiskInfoByPortID(&record, 2, 0), 0);
+    EXPECT_EQ(0, std::memcmp(&record, &before, sizeof record));
+}
+
+TEST_F(Discovery, ADiskWhoseNumberCannotBeReadIsSearchedAgain) {
+    sim::Load(MixedMachine().dump());
+    DriveInfo record = Enumerated(1);
+    // The found disk refuses its device-number request once: it must not be probed under a
+    // number it did not give (PhysicalDrive0 is the system disk).
+    sim::Fault number;
+    number.drive = "rst";
+    number.ioctl = kIoctlStorageGetDeviceNumber;
+    sim::Current().AddFault(number);
+    ASSERT_EQ(GetDiskInfoByPortID(&record, 30, 0), 1);
+    EXPECT_EQ(record.iDeviceNumber, 1);
+    EXPECT_EQ(std::u16string(record.DiskSerial), u"RST0000000002       ");
+    EXPECT_EQ(ProgressPosts(), (std::vector<intptr_t>{3}));
 }
 
 TEST_F(Discovery, FailedReprobeLeavesTheRecordClearedAtOnce) {
