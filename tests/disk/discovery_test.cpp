@@ -426,6 +426,19 @@ TEST_F(Discovery, RstDriveIsFoundAgainByTheSameBusFormula) {
     EXPECT_EQ(ProgressPosts(), (std::vector<intptr_t>{3}));
 }
 
+TEST_F(Discovery, UsbDriveBackOnTheSamePortUnderAnotherNumberIsFound) {
+    sim::Load(MixedMachine().dump());
+    DriveInfo record = Enumerated(3);
+    sim::DriveReturn how;
+    how.number = 13;
+    sim::DriveLeaves("jmicron", 3000, how);
+    ASSERT_EQ(GetDiskInfoByPortID(&record, 10, 0), 1);
+    EXPECT_EQ(std::u16string(record.DevicePath), u"\\\\.\\PhysicalDrive13");
+    EXPECT_EQ(record.iPort, 10204u);
+    EXPECT_EQ(record.iCmdType, kCmdJmicron);
+    EXPECT_EQ(ProgressPosts(), (std::vector<intptr_t>{10, 20, 30}));
+}
+
 TEST_F(Discovery, UsbDriveBackOnAnotherPortIsNotFound) {
     sim::Load(MixedMachine().dump());
     const DriveInfo before = Enumerated(3);
