@@ -1,15 +1,59 @@
 #!/usr/bin/env bash
-# The demonstration of what the program does so far: builds the Linux and Windows presets and
-# runs the foundation's suites natively and as Windows programs under wine, showing the
-# formatter and the diagnostic log at work on both.
+# The demonstration of what is built so far, end to end on the example package and the mixed
+# example machine:
+#   1. pack examples/package (configuration and stand-in images) into a ZIP package and extract
+#      it with fwrenew-unzip, the updater's own archive reader;
+#   2. enumerate the drives of examples/machines/mixed.json (one drive on every path) with
+#      fwrenew-scan, NVMe and SATA, showing each drive record and the diagnostic log;
+#   3. run the same scan as a Windows program under wine and compare the two outputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for preset in linux windows; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" >/dev/null
-done
-echo "--- Linux build"
-build/linux/tests/base/base_tests --gtest_brief=0
-echo "--- Windows build, under wine"
+out=build/demo
+rm -rf "$out"
+mkdir -p "$out/package"
+
+echo "=== Building (linux-release and the Windows tools)"
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release --target fwrenew-unzip fwrenew-scan >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target fwrenew-scan fwrenew-unzip >/dev/null
+bin=build/linux-release/tools
+
+echo
+echo "=== 1. The firmware package"
+cp examples/package/FwRenewInfo.ini "$out/package/"
+# Stand-in images (deterministic bytes, not firmware), named <NAND name>_<LUN count>.fw.
+python3 - "$out/package" <<'PY'
+import hashlib, sys
+for name, size in (("YMTC-X2-9060_2.fw", 300000), ("Samsung-V6_0.fw", 260000)):
+    data = bytearray()
+    block = name.encode()
+    while len(data) < size:
+        block = hashlib.sha256(block).digest()
+        data += block
+    open(f"{sys.argv[1]}/{name}", "wb").write(bytes(data[:size]))
+PY
+(cd "$out/package" && zip -q -X -D ../package.zip FwRenewInfo.ini ./*.fw)
+"$bin/unzip/fwrenew-unzip" "$out/package.zip" "$out/extracted"
+echo "extracted files:"
+(cd "$out/extracted" && sha256sum -- * | sed 's/^/  /')
+cmp -s "$out/package/YMTC-X2-9060_2.fw" "$out/extracted/YMTC-X2-9060_2.fw" && echo "  images identical to the packed ones"
+echo "configuration:"
+iconv -f UTF-16 -t UTF-8 "$out/extracted/FwRenewInfo.ini" | tr -d '\r' | sed 's/^/  /'
+
+echo
+echo "=== 2. Drives of the simulated machine examples/machines/mixed.json"
+"$bin/scan/fwrenew-scan" examples/machines/mixed.json | tee "$out/scan-linux.txt"
+echo
+"$bin/scan/fwrenew-scan" --sata examples/machines/mixed.json
+
+echo
+echo "=== 3. The same scan as a Windows program under wine"
 WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
-scripts/wine-run.sh build/windows/tests/base/base_tests.exe --gtest_brief=0
+scripts/wine-run.sh build/windows/tools/scan/fwrenew-scan.exe examples/machines/mixed.json | tr -d '\r' >"$out/scan-wine.txt"
+if diff -u "$out/scan-linux.txt" "$out/scan-wine.txt"; then
+  echo "fwrenew-scan.exe under wine printed exactly the same $(grep -c '^drive ' "$out/scan-wine.txt") drive records and log lines as the Linux build."
+else
+  echo "The Windows build's output differs (above)." >&2
+  exit 1
+fi

@@ -6,7 +6,7 @@
 
 #include "nvme_drive.h"
 #include "sata_drive.h"
-#include "spec_json.h"
+#include "machine_json.h"
 
 #include "platform/devtree.h"
 

@@ -24,39 +24,39 @@ uint32_t SignatureWord(const std::string& letters) {
 
 } // namespace
 
-NvmeDrive::NvmeDrive(const Json& spec)
+NvmeDrive::NvmeDrive(const Json& desc)
     : identifyController(4096), identifyNamespace(4096), vendorInfo(4096), geometry(4096),
       configRecord(4096) {
-    model_ = JsonText(spec, "model", "FW NVMe SSD 1TB");
-    serial_ = JsonText(spec, "serial", "SIM0000000001");
-    firmwareRevision = JsonText(spec, "firmware", "SIM10001");
-    vid_ = static_cast<uint16_t>(JsonNumber(spec, "vid", 0x1E4B));
-    ssvid_ = static_cast<uint16_t>(JsonNumber(spec, "ssvid", 0x1E4B));
-    vendorCommands = JsonFlag(spec, "vendor_commands", true);
-    const std::string signature = JsonText(spec, "signature", "TALVORIX");
+    model_ = JsonText(desc, "model", "FW NVMe SSD 1TB");
+    serial_ = JsonText(desc, "serial", "SIM0000000001");
+    firmwareRevision = JsonText(desc, "firmware", "SIM10001");
+    vid_ = static_cast<uint16_t>(JsonNumber(desc, "vid", 0x1E4B));
+    ssvid_ = static_cast<uint16_t>(JsonNumber(desc, "ssvid", 0x1E4B));
+    vendorCommands = JsonFlag(desc, "vendor_commands", true);
+    const std::string signature = JsonText(desc, "signature", "TALVORIX");
     signature15 = SignatureWord(signature.substr(0, 4));
     signature14 = SignatureWord(signature.size() > 4 ? signature.substr(4, 4) : "");
 
     // Identify Namespace: NSZE, NCAP, NUSE, the LBA formats (LBADS of each) and FLBAS.
-    const uint64_t nsze = JsonNumber(spec, "nsze", 2000409264ull);
+    const uint64_t nsze = JsonNumber(desc, "nsze", 2000409264ull);
     Put64(&identifyNamespace[0], nsze);
     Put64(&identifyNamespace[8], nsze);
     Put64(&identifyNamespace[16], nsze);
     std::vector<uint64_t> formats = {9};
-    if (spec.contains("lba_formats")) {
+    if (desc.contains("lba_formats")) {
         formats.clear();
-        for (const auto& f : spec["lba_formats"])
+        for (const auto& f : desc["lba_formats"])
             formats.push_back(JsonNumber(f));
     }
     identifyNamespace[25] = static_cast<uint8_t>(formats.empty() ? 0 : formats.size() - 1);
-    identifyNamespace[26] = static_cast<uint8_t>(JsonNumber(spec, "flbas", 0));
+    identifyNamespace[26] = static_cast<uint8_t>(JsonNumber(desc, "flbas", 0));
     for (size_t i = 0; i < formats.size() && i < 16; ++i)
         identifyNamespace[128 + 4 * i + 2] = static_cast<uint8_t>(formats[i]);
     BuildIdentify();
 
     // Reply A, vendor information.
-    if (spec.contains("vendor_info")) {
-        const Json& v = spec["vendor_info"];
+    if (desc.contains("vendor_info")) {
+        const Json& v = desc["vendor_info"];
         if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
         Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
         if (v.contains("nand_ids")) {
@@ -67,8 +67,8 @@ NvmeDrive::NvmeDrive(const Json& spec)
         Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
     }
     // Reply B, NAND geometry.
-    if (spec.contains("geometry")) {
-        const Json& g = spec["geometry"];
+    if (desc.contains("geometry")) {
+        const Json& g = desc["geometry"];
         Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 0)));
         Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
         geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
@@ -91,14 +91,14 @@ NvmeDrive::NvmeDrive(const Json& spec)
     }
     // The vendor configuration record: a recognisable pattern with the firmware name at
     // 1064-1071, unless given whole.
-    if (spec.contains("config_record") && spec["config_record"].contains("hex")) {
-        std::vector<uint8_t> bytes = JsonBytes(spec["config_record"]["hex"]);
+    if (desc.contains("config_record") && desc["config_record"].contains("hex")) {
+        std::vector<uint8_t> bytes = JsonBytes(desc["config_record"]["hex"]);
         std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 4096), configRecord.begin());
     } else {
         for (size_t i = 0; i < configRecord.size(); ++i)
             configRecord[i] = static_cast<uint8_t>(i * 7 + 3);
         std::string name = firmwareRevision;
-        if (spec.contains("config_record")) name = JsonText(spec["config_record"], "fw_name", name);
+        if (desc.contains("config_record")) name = JsonText(desc["config_record"], "fw_name", name);
         PutText(configRecord, 1064, 8, name);
     }
 }

@@ -1,7 +1,7 @@
 // An NVMe drive of the supported controller family: Identify, the vendor commands 0xE6, 0xF2,
 // 0xF1 and 0xE5 (with the maker's signature), Firmware Image Download and Firmware Commit.
 #pragma once
-#include "spec_json.h"
+#include "machine_json.h"
 
 #include <cstdint>
 #include <string>
@@ -21,7 +21,7 @@ inline constexpr uint16_t kNvmeInvalidField = 0x0002;
 
 class NvmeDrive {
   public:
-    explicit NvmeDrive(const Json& spec);
+    explicit NvmeDrive(const Json& desc);
 
     // Executes one admin command (64-byte submission entry). toDrive holds the bytes the host
     // sent (toLength of them); for a command that returns data, *fromDrive is filled with

@@ -28,18 +28,18 @@ uint64_t AtaRegisters::Lba() const {
     return lba;
 }
 
-SataDrive::SataDrive(const Json& spec)
+SataDrive::SataDrive(const Json& desc)
     : identifyDevice(512), vendorInfo(4096), geometry(4096), configRecord(4096) {
-    firmwareRevision = JsonText(spec, "firmware", "SIM10001");
-    const uint64_t count = JsonNumber(spec, "lba48", 1000215216ull);
+    firmwareRevision = JsonText(desc, "firmware", "SIM10001");
+    const uint64_t count = JsonNumber(desc, "lba48", 1000215216ull);
     uint8_t* id = identifyDevice.data();
     Put16(id + 0, 0x0040);
-    PutAtaString(id + 20, 20, JsonText(spec, "serial", "SIMSATA0001"));
+    PutAtaString(id + 20, 20, JsonText(desc, "serial", "SIMSATA0001"));
     PutAtaString(id + 46, 8, firmwareRevision);
-    PutAtaString(id + 54, 40, JsonText(spec, "model", "FW SATA SSD 512GB"));
+    PutAtaString(id + 54, 40, JsonText(desc, "model", "FW SATA SSD 512GB"));
     Put16(id + 98, 0x0F00); // capabilities: LBA, DMA
     Put32(id + 120, static_cast<uint32_t>(std::min<uint64_t>(count, 0x0FFFFFFF))); // words 60-61
-    Put16(id + 154, static_cast<uint16_t>((JsonNumber(spec, "sata_gen", 3) & 7) << 1)); // word 77
+    Put16(id + 154, static_cast<uint16_t>((JsonNumber(desc, "sata_gen", 3) & 7) << 1)); // word 77
     Put16(id + 166, 0x4400); // word 83: 48-bit
     Put64(id + 200, count);  // words 100-103
     // Word 255: signature 0xA5 and the checksum that makes the sum of all bytes zero.
@@ -49,8 +49,8 @@ SataDrive::SataDrive(const Json& spec)
         sum = static_cast<uint8_t>(sum + id[i]);
     id[511] = static_cast<uint8_t>(-sum);
 
-    if (spec.contains("vendor_info")) {
-        const Json& v = spec["vendor_info"];
+    if (desc.contains("vendor_info")) {
+        const Json& v = desc["vendor_info"];
         if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
         Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
         if (v.contains("nand_ids")) {
@@ -60,8 +60,8 @@ SataDrive::SataDrive(const Json& spec)
         PutText(vendorInfo, 32, 8, JsonText(v, "version", ""));
         Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
     }
-    if (spec.contains("geometry")) {
-        const Json& g = spec["geometry"];
+    if (desc.contains("geometry")) {
+        const Json& g = desc["geometry"];
         Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 4096)));
         Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
         geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
@@ -69,14 +69,14 @@ SataDrive::SataDrive(const Json& spec)
         geometry[297] = static_cast<uint8_t>(JsonNumber(g, "luns", 0));
         geometry[298] = static_cast<uint8_t>(JsonNumber(g, "planes", 0));
     }
-    if (spec.contains("config_record") && spec["config_record"].contains("hex")) {
-        std::vector<uint8_t> bytes = JsonBytes(spec["config_record"]["hex"]);
+    if (desc.contains("config_record") && desc["config_record"].contains("hex")) {
+        std::vector<uint8_t> bytes = JsonBytes(desc["config_record"]["hex"]);
         std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 4096), configRecord.begin());
     } else {
         for (size_t i = 0; i < configRecord.size(); ++i)
             configRecord[i] = static_cast<uint8_t>(i * 5 + 1);
         std::string name = firmwareRevision;
-        if (spec.contains("config_record")) name = JsonText(spec["config_record"], "fw_name", name);
+        if (desc.contains("config_record")) name = JsonText(desc["config_record"], "fw_name", name);
         PutText(configRecord, 1064, 8, name);
     }
 }

@@ -1,7 +1,7 @@
 // A SATA drive of the supported controller family: IDENTIFY DEVICE, the vendor commands 0xC3
 // (reads) and 0xC2 (configuration record write) and DOWNLOAD MICROCODE.
 #pragma once
-#include "spec_json.h"
+#include "machine_json.h"
 
 #include <cstdint>
 #include <string>
@@ -30,7 +30,7 @@ inline constexpr uint8_t kAtaStatusError = 0x51;
 
 class SataDrive {
   public:
-    explicit SataDrive(const Json& spec);
+    explicit SataDrive(const Json& desc);
 
     // Executes one command. toDrive holds the bytes the host sent; a command that returns data
     // fills *fromDrive with exactly fromLength bytes.

@@ -2,7 +2,7 @@
 // (PCIe root port and controller, USB host controller, root hub and bridge, SATA or SAS
 // adapter), so that classification, port location and re-discovery see a believable tree.
 #pragma once
-#include "spec_json.h"
+#include "machine_json.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,7 @@
 // Test equipment for the archive reader: a small ZIP writer whose every field can be set (so
 // a test can build exactly the damage it needs), file helpers, and scratch folders.
 #pragma once
+#include "platform/utf8.h"
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -48,28 +49,7 @@ inline std::u16string U16(const std::string& utf8) {
 
 inline std::string Utf8(const std::u16string& s) {
     std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    AppendUtf8(out, s.data(), s.size());
     return out;
 }
 

@@ -7,7 +7,7 @@
 #include "platform/storage.h"
 #include "disk/scsi_request.h"
 #include "sim/machine_impl.h"
-#include "sim/spec_json.h"
+#include "sim/machine_json.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -5,6 +5,7 @@
 //
 // --sata runs the SATA enumeration (the one a SATA package uses); the default is the NVMe one.
 // The detailed log is on, so the per-drive lines of the probes are shown as well.
+#include "platform/utf8.h"
 #include "base/format.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -24,19 +25,7 @@ namespace {
 
 std::string Utf8(const char16_t* text) {
     std::string out;
-    for (; *text != 0; ++text) {
-        char32_t c = *text;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    AppendUtf8(out, text, std::char_traits<char16_t>::length(text));
     return out;
 }
 

@@ -5,6 +5,7 @@
 // One line per item: index, name, compressed size, uncompressed size, attributes, last write
 // time (UTC), result code and its text. Exits 0 when every item succeeded, 1 when any item
 // failed, 2 when the archive could not be opened or the arguments are wrong.
+#include "platform/utf8.h"
 #include "package/archive.h"
 #include "platform/files.h"
 
@@ -17,30 +18,7 @@ namespace {
 
 std::string Utf8(const char16_t* text) {
     std::string out;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    AppendUtf8(out, text, std::char_traits<char16_t>::length(text));
     return out;
 }
 

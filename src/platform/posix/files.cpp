@@ -1,6 +1,7 @@
 // Files and folders over POSIX. Paths arrive as the program's Windows-style UTF-16 paths and
 // are turned into UTF-8 with "/" for "\"; a handle carries a file descriptor (plus one, so
 // that no valid handle is null) or, for a folder listing, a heap record.
+#include "platform/utf8.h"
 #include "platform/files.h"
 
 #include <cerrno>
@@ -18,40 +19,19 @@ namespace {
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kTicksPerSecond = 10000000ull;
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+
 
 // The native form of a program path: UTF-8, "/" as separator.
 std::string NativePath(const char16_t* path) {
     std::string out;
-    for (size_t i = 0; path[i] != 0; ++i) {
-        uint32_t c = path[i];
-        if (c == u'\\') {
+    const size_t len = std::char_traits<char16_t>::length(path);
+    for (size_t i = 0; i < len;) {
+        uint32_t c = NextCodePoint(path, len, i);
+        char bytes[4];
+        if (c == u'\\')
             out += '/';
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(out, c);
+        else
+            out.append(bytes, static_cast<size_t>(EncodeUtf8(c, bytes)));
     }
     return out;
 }

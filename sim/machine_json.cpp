@@ -1,4 +1,4 @@
-#include "spec_json.h"
+#include "machine_json.h"
 
 #include "sim.h"
 
