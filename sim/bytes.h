@@ -29,6 +29,11 @@ inline void Put64(uint8_t* p, uint64_t v) {
     for (int i = 0; i < 8; ++i)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+// Writes text into a fixed-width field, zero-padded.
+inline void PutText(std::vector<uint8_t>& page, size_t offset, size_t width, const std::string& text) {
+    for (size_t i = 0; i < width; ++i)
+        page[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+}
 inline uint32_t Be32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | p[3];

@@ -18,4 +18,11 @@ bool JsonFlag(const Json& object, const char* key, bool fallback);
 // Bytes from hex text ("9BC4284920A1", blanks allowed) or from an array of numbers.
 std::vector<uint8_t> JsonBytes(const Json& value);
 
+// The two vendor replies both drive kinds give from a description's "vendor_info" and
+// "geometry": reply A (valid mark, SoC id, NAND ids, internal version, FTL build number) and
+// the common fields of reply B (layout marker, given or markerDefault, pages, channels, chip
+// enables, LUNs, planes). Both pages are 4096 bytes.
+void FillVendorReplies(const Json& desc, std::vector<uint8_t>& vendorInfo, std::vector<uint8_t>& geometry,
+                       uint16_t markerDefault);
+
 } // namespace sim

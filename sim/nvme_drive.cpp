@@ -10,11 +10,6 @@
 namespace sim {
 namespace {
 
-void PutText(std::vector<uint8_t>& page, size_t offset, size_t width, const std::string& text) {
-    for (size_t i = 0; i < width; ++i)
-        page[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
-}
-
 uint32_t SignatureWord(const std::string& letters) {
     uint8_t b[4] = {0, 0, 0, 0};
     for (size_t i = 0; i < 4 && i < letters.size(); ++i)
@@ -54,27 +49,10 @@ NvmeDrive::NvmeDrive(const Json& desc)
         identifyNamespace[128 + 4 * i + 2] = static_cast<uint8_t>(formats[i]);
     BuildIdentify();
 
-    // Reply A, vendor information.
-    if (desc.contains("vendor_info")) {
-        const Json& v = desc["vendor_info"];
-        if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
-        Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
-        if (v.contains("nand_ids")) {
-            std::vector<uint8_t> ids = JsonBytes(v["nand_ids"]);
-            std::copy_n(ids.begin(), std::min<size_t>(ids.size(), 6), vendorInfo.begin() + 16);
-        }
-        PutText(vendorInfo, 32, 8, JsonText(v, "version", ""));
-        Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
-    }
-    // Reply B, NAND geometry.
+    FillVendorReplies(desc, vendorInfo, geometry, 0);
+    // NVMe drives add the firmware name, the id table and the alternate layout to reply B.
     if (desc.contains("geometry")) {
         const Json& g = desc["geometry"];
-        Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 0)));
-        Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
-        geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
-        geometry[296] = static_cast<uint8_t>(JsonNumber(g, "ce", 0));
-        geometry[297] = static_cast<uint8_t>(JsonNumber(g, "luns", 0));
-        geometry[298] = static_cast<uint8_t>(JsonNumber(g, "planes", 0));
         PutText(geometry, 88, 8, JsonText(g, "fw_name", ""));
         if (g.contains("id_table")) {
             size_t offset = 1352;

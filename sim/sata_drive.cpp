@@ -8,11 +8,6 @@
 namespace sim {
 namespace {
 
-void PutText(std::vector<uint8_t>& page, size_t offset, size_t width, const std::string& text) {
-    for (size_t i = 0; i < width; ++i)
-        page[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
-}
-
 } // namespace
 
 uint64_t AtaRegisters::Lba() const {
@@ -49,26 +44,7 @@ SataDrive::SataDrive(const Json& desc)
         sum = static_cast<uint8_t>(sum + id[i]);
     id[511] = static_cast<uint8_t>(-sum);
 
-    if (desc.contains("vendor_info")) {
-        const Json& v = desc["vendor_info"];
-        if (JsonFlag(v, "valid", true)) vendorInfo[0] = 0x5A;
-        Put16(&vendorInfo[2], static_cast<uint16_t>(JsonNumber(v, "soc_id", 0)));
-        if (v.contains("nand_ids")) {
-            std::vector<uint8_t> ids = JsonBytes(v["nand_ids"]);
-            std::copy_n(ids.begin(), std::min<size_t>(ids.size(), 6), vendorInfo.begin() + 16);
-        }
-        PutText(vendorInfo, 32, 8, JsonText(v, "version", ""));
-        Put32(&vendorInfo[72], static_cast<uint32_t>(JsonNumber(v, "ftl_build", 0)));
-    }
-    if (desc.contains("geometry")) {
-        const Json& g = desc["geometry"];
-        Put16(&geometry[280], static_cast<uint16_t>(JsonNumber(g, "marker", 4096)));
-        Put16(&geometry[288], static_cast<uint16_t>(JsonNumber(g, "pages", 0)));
-        geometry[295] = static_cast<uint8_t>(JsonNumber(g, "channels", 0));
-        geometry[296] = static_cast<uint8_t>(JsonNumber(g, "ce", 0));
-        geometry[297] = static_cast<uint8_t>(JsonNumber(g, "luns", 0));
-        geometry[298] = static_cast<uint8_t>(JsonNumber(g, "planes", 0));
-    }
+    FillVendorReplies(desc, vendorInfo, geometry, 4096);
     if (desc.contains("config_record") && desc["config_record"].contains("hex")) {
         std::vector<uint8_t> bytes = JsonBytes(desc["config_record"]["hex"]);
         std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 4096), configRecord.begin());

@@ -80,6 +80,22 @@ int32_t Enumerate(DriveInfo* records, int32_t room, int32_t (*probe)(const char1
     return found;
 }
 
+// Opens and classifies the drive for a probe: kFwOk with the drive handle and its context,
+// -1 when it cannot be opened, -5 (handles closed) when no transport reaches it.
+int32_t OpenForProbe(PlatHandle (*classify)(const char16_t*, TransportContext*), const char16_t* path,
+                     TransportContext* context, PlatHandle* drive) {
+    std::memset(context, 0, sizeof *context);
+    context->hScsiPort = PLAT_INVALID_HANDLE;
+    *drive = classify(path, context);
+    if (*drive == PLAT_INVALID_HANDLE) return kFwOpenFailed;
+    if (context->iCmdType == kCmdNone) {
+        CloseTransport(*drive, context);
+        *drive = PLAT_INVALID_HANDLE;
+        return kFwNoTransport;
+    }
+    return kFwOk;
+}
+
 } // namespace
 
 int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
@@ -87,14 +103,9 @@ int32_t ProbeNvmeDrive(const char16_t* path, DriveInfo* record) {
     int32_t deviceNumber = DriveNumberOfPath(path);
 
     TransportContext context;
-    std::memset(&context, 0, sizeof context);
-    context.hScsiPort = PLAT_INVALID_HANDLE;
-    PlatHandle drive = ClassifyNvmeTransport(path, &context);
-    if (drive == PLAT_INVALID_HANDLE) return kFwOpenFailed;
-    if (context.iCmdType == kCmdNone) {
-        CloseTransport(drive, &context);
-        return kFwNoTransport;
-    }
+    PlatHandle drive = PLAT_INVALID_HANDLE;
+    int32_t opened = OpenForProbe(ClassifyNvmeTransport, path, &context, &drive);
+    if (opened != kFwOk) return opened;
 
     static_assert(kIdentifySize == 4096);
     uint8_t controller[kIdentifySize] = {};
@@ -151,14 +162,9 @@ int32_t ProbeSataDrive(const char16_t* path, DriveInfo* record) {
     int32_t deviceNumber = DriveNumberOfPath(path);
 
     TransportContext context;
-    std::memset(&context, 0, sizeof context);
-    context.hScsiPort = PLAT_INVALID_HANDLE;
-    PlatHandle drive = ClassifySataTransport(path, &context);
-    if (drive == PLAT_INVALID_HANDLE) return kFwOpenFailed;
-    if (context.iCmdType == kCmdNone) {
-        CloseTransport(drive, &context);
-        return kFwNoTransport;
-    }
+    PlatHandle drive = PLAT_INVALID_HANDLE;
+    int32_t opened = OpenForProbe(ClassifySataTransport, path, &context, &drive);
+    if (opened != kFwOk) return opened;
 
     uint8_t identify[kAtaIdentifySize] = {};
     int32_t result = AtaIdentify(&context, drive, identify, kAtaIdentifySize);

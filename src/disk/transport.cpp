@@ -175,49 +175,56 @@ PlatDevInst GetDevNodeOfDrive(const char16_t* path, int32_t level) {
     return result;
 }
 
-void GetParentService(const char16_t* path, char16_t* buffer) {
-    buffer[0] = 0;
+namespace {
+// The set of all present devices, positioned on the drive's parent node (the controller or
+// port whose service and link the callers read). PLAT_INVALID_HANDLE when the drive or its
+// parent is not found; otherwise the caller destroys the set.
+PlatDevInfoSet OpenParentNode(const char16_t* path, PlatDevInst* parent) {
     PlatDevInst node = GetDevNodeOfDrive(path, 1);
-    if (node == 0) return;
+    if (node == 0) return PLAT_INVALID_HANDLE;
     PlatDevInfoSet set = PlatDevGetClassDevs(nullptr, kDigcfPresent | kDigcfAllClasses);
-    if (set == PLAT_INVALID_HANDLE) return;
+    if (set == PLAT_INVALID_HANDLE) return PLAT_INVALID_HANDLE;
     PlatDevInst member = 0;
     for (uint32_t index = 0; PlatDevEnumDevice(set, index, &member); ++index) {
-        if (member != node) continue;
-        uint32_t required = 0;
-        PlatDevGetRegistryProperty(set, member, kSpdrpService, nullptr, 0, &required);
-        const uint32_t cap = kServiceText * sizeof(char16_t);
-        // A name longer than the buffer is not read at all rather than cut.
-        if (required > 0 && required <= cap &&
-            PlatDevGetRegistryProperty(set, member, kSpdrpService, buffer, cap, nullptr))
-            buffer[kServiceText - 1] = 0;
-        else
-            buffer[0] = 0;
-        break;
+        if (member == node) {
+            *parent = member;
+            return set;
+        }
     }
+    PlatDevDestroyList(set);
+    return PLAT_INVALID_HANDLE;
+}
+} // namespace
+
+void GetParentService(const char16_t* path, char16_t* buffer) {
+    buffer[0] = 0;
+    PlatDevInst parent = 0;
+    PlatDevInfoSet set = OpenParentNode(path, &parent);
+    if (set == PLAT_INVALID_HANDLE) return;
+    uint32_t required = 0;
+    PlatDevGetRegistryProperty(set, parent, kSpdrpService, nullptr, 0, &required);
+    const uint32_t cap = kServiceText * sizeof(char16_t);
+    // A name longer than the buffer is not read at all rather than cut.
+    if (required > 0 && required <= cap &&
+        PlatDevGetRegistryProperty(set, parent, kSpdrpService, buffer, cap, nullptr))
+        buffer[kServiceText - 1] = 0;
+    else
+        buffer[0] = 0;
     PlatDevDestroyList(set);
 }
 
 void GetPcieLinkInfo(const char16_t* path, uint32_t* linkSpeed, uint32_t* linkWidth,
                      uint32_t* maxLinkSpeed, uint32_t* maxLinkWidth) {
     *linkSpeed = *linkWidth = *maxLinkSpeed = *maxLinkWidth = 0;
-    PlatDevInst node = GetDevNodeOfDrive(path, 1);
-    if (node == 0) return;
-    PlatDevInfoSet set = PlatDevGetClassDevs(nullptr, kDigcfPresent | kDigcfAllClasses);
+    PlatDevInst parent = 0;
+    PlatDevInfoSet set = OpenParentNode(path, &parent);
     if (set == PLAT_INVALID_HANDLE) return;
-    PlatDevInst member = 0;
-    for (uint32_t index = 0; PlatDevEnumDevice(set, index, &member); ++index) {
-        if (member != node) continue;
-        const PlatDevPropKey* keys[4] = {&kPciCurrentLinkSpeed, &kPciCurrentLinkWidth,
-                                         &kPciMaxLinkSpeed, &kPciMaxLinkWidth};
-        uint32_t* outputs[4] = {linkSpeed, linkWidth, maxLinkSpeed, maxLinkWidth};
-        for (int i = 0; i < 4; ++i) {
-            *outputs[i] = 0;
-            uint32_t value = 0;
-            if (PlatDevGetProperty(set, member, keys[i], &value, sizeof(value), nullptr))
-                *outputs[i] = value;
-        }
-        break;
+    const PlatDevPropKey* keys[4] = {&kPciCurrentLinkSpeed, &kPciCurrentLinkWidth, &kPciMaxLinkSpeed,
+                                     &kPciMaxLinkWidth};
+    uint32_t* outputs[4] = {linkSpeed, linkWidth, maxLinkSpeed, maxLinkWidth};
+    for (int i = 0; i < 4; ++i) {
+        uint32_t value = 0;
+        if (PlatDevGetProperty(set, parent, keys[i], &value, sizeof(value), nullptr)) *outputs[i] = value;
     }
     PlatDevDestroyList(set);
 }
