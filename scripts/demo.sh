@@ -4,7 +4,8 @@
 #   1. pack examples/package (configuration and stand-in images) into a ZIP package and extract
 #      it with fwrenew-unzip, the updater's own archive reader;
 #   2. enumerate the drives of examples/machines/mixed.json (one drive on every path) with
-#      fwrenew-scan, NVMe and SATA, showing each drive record and the diagnostic log;
+#      fwrenew-scan, NVMe and SATA, showing each drive record and the diagnostic log, and
+#      summing up the request trace it wrote;
 #   3. run the same scan as a Windows program under wine and compare the two outputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,7 +44,18 @@ iconv -f UTF-16 -t UTF-8 "$out/extracted/FwRenewInfo.ini" | tr -d '\r' | sed 's/
 
 echo
 echo "=== 2. Drives of the simulated machine examples/machines/mixed.json"
-"$bin/scan/fwrenew-scan" examples/machines/mixed.json | tee "$out/scan-linux.txt"
+"$bin/scan/fwrenew-scan" --trace "$out/trace.jsonl" examples/machines/mixed.json | tee "$out/scan-linux.txt"
+echo
+echo "Every request that reached the simulated storage stack is in $out/trace.jsonl:"
+python3 - "$out/trace.jsonl" <<'PY'
+import collections, json, sys
+records = [json.loads(line) for line in open(sys.argv[1])]
+by_path = collections.Counter(r["path"] for r in records)
+failed = sum(1 for r in records if not r["ok"])
+print(f"  {len(records)} requests, {failed} refused, on {len(by_path)} device paths:")
+for path, n in sorted(by_path.items()):
+    print(f"    {n:4d}  {path}")
+PY
 echo
 "$bin/scan/fwrenew-scan" --sata examples/machines/mixed.json
 

@@ -1,5 +1,5 @@
 // Reading values from machine descriptions: numbers may be written as JSON numbers or as text
-// ("0x1E4B", "4096"); byte strings as hex text.
+// ("0xF0F0", "4096"); byte strings as hex text.
 #pragma once
 #include <nlohmann/json.hpp>
 

@@ -25,8 +25,8 @@ NvmeDrive::NvmeDrive(const Json& desc)
     model_ = JsonText(desc, "model", "FW NVMe SSD 1TB");
     serial_ = JsonText(desc, "serial", "SIM0000000001");
     firmwareRevision = JsonText(desc, "firmware", "SIM10001");
-    vid_ = static_cast<uint16_t>(JsonNumber(desc, "vid", 0x1E4B));
-    ssvid_ = static_cast<uint16_t>(JsonNumber(desc, "ssvid", 0x1E4B));
+    vid_ = static_cast<uint16_t>(JsonNumber(desc, "vid", 0xF0F0));
+    ssvid_ = static_cast<uint16_t>(JsonNumber(desc, "ssvid", 0xF0F0));
     vendorCommands = JsonFlag(desc, "vendor_commands", true);
     const std::string signature = JsonText(desc, "signature", "TALVORIX");
     signature15 = SignatureWord(signature.substr(0, 4));

@@ -20,7 +20,7 @@ Json DefaultNvmeDrive() {
                 {"nsze", 2000409264},
                 {"vendor_info",
                  {{"valid", true},
-                  {"soc_id", "0x2263"},
+                  {"soc_id", "0x7A11"},
                   {"nand_ids", "9BC4284920A1"},
                   {"version", "V1.02.03"},
                   {"ftl_build", 4321}}},
@@ -104,7 +104,7 @@ Json TypicalMachine(const std::vector<DriveOnPath>& drives) {
                                                   : "raidsvc";
             nodes.push_back({{"id", parent},
                              {"device_id",
-                              "PCI\\VEN_1E4B&DEV_1202&SUBSYS_12021E4B&REV_01\\4&2B5C7D1E&0&00" + n},
+                              "PCI\\VEN_F0F0&DEV_1202&SUBSYS_1202F0F0&REV_01\\4&2B5C7D1E&0&00" + n},
                              {"parent", "rootport" + n},
                              {"service", service(usual)},
                              {"bus_number", bus},
@@ -124,8 +124,8 @@ Json TypicalMachine(const std::vector<DriveOnPath>& drives) {
                  {"bus_number", 0}});
             disk["scsi_address"] = {{"port", index}, {"path", index - 1}};
         } else {
-            const char* vid = d.path == "asmedia"   ? "174C&PID_2362"
-                              : d.path == "jmicron" ? "152D&PID_0583"
+            const char* vid = d.path == "asmedia"   ? "AA01&PID_0001"
+                              : d.path == "jmicron" ? "AA02&PID_0002"
                                                     : "0BC2&PID_AB21";
             nodes.push_back({{"id", parent},
                              {"device_id", std::string("USB\\VID_") + vid + "\\SIM" + n},

@@ -145,24 +145,24 @@ TEST_F(Discovery, MixedMachineGivesExactlyTheNvmeRecords) {
     const Expected want[] = {
         // The system disk: C: and D:, in-box driver, bus 2 under a root port on bus 0.
         {"\\\\.\\PhysicalDrive0", 2, 2, "FW NVMe SSD 500GB", "SYS0000000001       ", 500, 512,
-         976773168, "C: D: ", 0, 1, 3, 4, 4, 4, 0x2263, 1, "9BC4284920A1", 0x9B02, 2, "V1.02.03", 4321},
+         976773168, "C: D: ", 0, 1, 3, 4, 4, 4, 0x7A11, 1, "9BC4284920A1", 0x9B02, 2, "V1.02.03", 4321},
         // RST: bus 5 + 99 x bus 4; the NAND geometry read fails, so no type and no LUNs.
         {"\\\\.\\PhysicalDrive1", 3, 401, "FW NVMe SSD 1TB", "RST0000000002       ", 1024, 512,
-         2000409264, "", 1, 0, 0, 0, 0, 0, 0x2263, 1, "2CC30832E604", 0, 0, "V1.02.03", 4321},
+         2000409264, "", 1, 0, 0, 0, 0, 0, 0x7A11, 1, "2CC30832E604", 0, 0, "V1.02.03", 4321},
         // ASMedia on root-hub port 3 of controller 1; reply A rejected, id from the id table.
         {"\\\\.\\PhysicalDrive2", 0, 103, "FW NVMe SSD 256GB", "ASM0000000003       ", 256, 512,
          500118192, "", 1, 0, 0, 0, 0, 0, 0, 0, "983E98B376E3", 0x9802, 0, "", 0},
         // JMicron on port 4 of a hub on root-hub port 2: raw chain 40201.
         {"\\\\.\\PhysicalDrive3", 1, 10204, "FW NVMe SSD 2TB", "ABC123              ", 2048, 512,
-         4000797360, "F: ", 0, 0, 0, 0, 0, 0, 0x2263, 1, "EC5E98AF84CD", 0xEC01, 4, "V2.00.01", 5000},
+         4000797360, "F: ", 0, 0, 0, 0, 0, 0, 0x7A11, 1, "EC5E98AF84CD", 0xEC01, 4, "V2.00.01", 5000},
         // RAW: formatted with 4096-byte blocks but measured by LBA format 0 (512); the
         // alternate geometry layout gives SoC id, version and LUNs.
         {"\\\\.\\PhysicalDrive4", 2, 3, "FW NVMe SSD 128GB", "RAW0000000005       ", 128, 512,
-         250069680, "", 1, 0, 3, 2, 3, 4, 0x5236, 0, "AD7E290B00C0", 0xAD02, 4, "ALT-1.0.07", 0},
+         250069680, "", 1, 0, 3, 2, 3, 4, 0x7A12, 0, "AD7E290B00C0", 0xAD02, 4, "ALT-1.0.07", 0},
     };
     // clang-format on
     for (int i = 0; i < 5; ++i)
-        ExpectRecord(list[i], want[i], 0x1E4B);
+        ExpectRecord(list[i], want[i], 0xF0F0);
     DriveInfo cleared;
     ClearDriveInfo(&cleared);
     for (int i = 5; i < 26; ++i)
@@ -365,9 +365,9 @@ TEST_F(Discovery, VolumeLettersFillWholeEntriesOnly) {
 
 TEST_F(Discovery, UsbChainsAreReadFromTheDeviceTree) {
     sim::Load(MixedMachine().dump());
-    EXPECT_EQ(GetUsbLocation(u"USB\\VID_152D&PID_0583\\MSFT30JMI0000004"), 40201u);
-    EXPECT_EQ(GetUsbLocation(u"USB\\VID_174C&PID_2362\\MSFT30ASM0000003"), 301u);
-    EXPECT_EQ(GetUsbLocation(u"USB\\VID_152D&PID_0578\\MSFT30SAT0000008"), 202u);
+    EXPECT_EQ(GetUsbLocation(u"USB\\VID_AA02&PID_0002\\MSFT30JMI0000004"), 40201u);
+    EXPECT_EQ(GetUsbLocation(u"USB\\VID_AA01&PID_0001\\MSFT30ASM0000003"), 301u);
+    EXPECT_EQ(GetUsbLocation(u"USB\\VID_AA02&PID_0003\\MSFT30SAT0000008"), 202u);
     EXPECT_EQ(GetUsbLocation(u"USB\\VID_0000&PID_0000\\NONE"), 0u);
     EXPECT_EQ(WalkUsbHubs(u"USB\\VID_05E3&PID_0626\\6&3C1D5E7F&0&2", 4), 40201u);
     EXPECT_EQ(
@@ -375,7 +375,7 @@ TEST_F(Discovery, UsbChainsAreReadFromTheDeviceTree) {
         2u);
     EXPECT_EQ(GetHostControllerIndex(u"PCI\\VEN_0000"), 3u); // not there: count + 1
     // Device ids compare case-sensitively.
-    EXPECT_EQ(GetUsbLocation(u"usb\\vid_152d&pid_0583\\msft30jmi0000004"), 0u);
+    EXPECT_EQ(GetUsbLocation(u"usb\\vid_aa02&pid_0002\\msft30jmi0000004"), 0u);
 
     EXPECT_EQ(GetPortLocation(kCmdJmicron, 3), 10204u);
     EXPECT_EQ(GetPortLocation(kCmdAsmedia, 2), 103u);

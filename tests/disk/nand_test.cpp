@@ -122,10 +122,10 @@ DriveInfo Record() {
 
 TEST(NandReplies, ReplyAFillsTheVendorFieldsOnlyWhenMarkedValid) {
     Replies r;
-    r.ValidA(0x2263, "9BC4284920A1", "FWV1.2.3", 0x01020304);
+    r.ValidA(0x7A11, "9BC4284920A1", "FWV1.2.3", 0x01020304);
     DriveInfo d = Record();
     ASSERT_TRUE(ApplyVendorInfoReply(r.a, &d));
-    EXPECT_EQ(d.iVendorCode, 0x2263u);
+    EXPECT_EQ(d.iVendorCode, 0x7A11u);
     EXPECT_EQ(d.iFtlBuildNum, 0x01020304u);
     EXPECT_EQ(d.bVendorInfo, 1);
     EXPECT_EQ(std::u16string(d.DrvInfoVersion), u"FWV1.2.3");
@@ -142,7 +142,7 @@ TEST(NandReplies, ReplyAFillsTheVendorFieldsOnlyWhenMarkedValid) {
 TEST(NandReplies, NvmeGeometryGivesLunsAndLogsTheLine) {
     DebugCapture capture;
     Replies r;
-    r.ValidA(0x2263, "2CC30832E604", "V1", 7);
+    r.ValidA(0x7A11, "2CC30832E604", "V1", 7);
     r.Geometry(0, 4, 2, 2, 4, 2304);
     DriveInfo d = Record();
     ApplyVendorInfoReply(r.a, &d);
@@ -199,12 +199,12 @@ TEST(NandReplies, AlternateLayoutCarriesSocIdAndVersionInTheGeometryPage) {
     DebugCapture capture;
     Replies r;
     r.Geometry(1768, 2, 2, 4, 2, 1536);
-    r.Put16(r.b, 1582, 0x5236);
+    r.Put16(r.b, 1582, 0x7A12);
     std::memcpy(r.b + 1606, "ALT-VER-10XYZ", 13); // only ten characters belong to it
     r.TableEntry(0, "AD7E290B00C0");
     DriveInfo d = Record();
     ApplyNvmeGeometryReply(r.b, false, &d);
-    EXPECT_EQ(d.iVendorCode, 0x5236u);
+    EXPECT_EQ(d.iVendorCode, 0x7A12u);
     EXPECT_EQ(std::u16string(d.DrvInfoVersion), u"ALT-VER-10");
     EXPECT_EQ(d.iLunCount, 4u);
     EXPECT_EQ(d.bVendorInfo, 0);
@@ -216,7 +216,7 @@ TEST(NandReplies, AlternateLayoutCarriesSocIdAndVersionInTheGeometryPage) {
     Replies both;
     both.ValidA(0x1111, "AD7E290B00C0", "FROM-A", 9);
     both.Geometry(1768, 2, 2, 4, 2, 1536);
-    both.Put16(both.b, 1582, 0x5236);
+    both.Put16(both.b, 1582, 0x7A12);
     DriveInfo a = Record();
     ApplyVendorInfoReply(both.a, &a);
     ApplyNvmeGeometryReply(both.b, true, &a);
@@ -226,7 +226,7 @@ TEST(NandReplies, AlternateLayoutCarriesSocIdAndVersionInTheGeometryPage) {
 
 TEST(NandReplies, SataGeometryNeedsItsMarkerAndHasNoIdTable) {
     Replies r;
-    r.ValidA(0x2263, "9BC5294920A1", "S1", 3);
+    r.ValidA(0x7A11, "9BC5294920A1", "S1", 3);
     r.Geometry(4096, 4, 4, 2, 2, 1000);
     DriveInfo d = Record();
     ApplyVendorInfoReply(r.a, &d);

@@ -188,7 +188,7 @@ TEST_F(DeviceTree, GetDevNodeOfDriveWalksUpFromTheDisk) {
     EXPECT_EQ(Id(GetDevNodeOfDrive(path.c_str(), 0)),
               u"SCSI\\DISK&VEN_SIM&PROD_DISK3\\5&1A2B3C4D&0&000003");
     EXPECT_EQ(Id(GetDevNodeOfDrive(path.c_str(), 1)),
-              u"PCI\\VEN_1E4B&DEV_1202&SUBSYS_12021E4B&REV_01\\4&2B5C7D1E&0&003");
+              u"PCI\\VEN_F0F0&DEV_1202&SUBSYS_1202F0F0&REV_01\\4&2B5C7D1E&0&003");
     EXPECT_EQ(Id(GetDevNodeOfDrive(path.c_str(), 2)),
               u"PCI\\VEN_8086&DEV_A340&SUBSYS_00000000&REV_F0\\3&11583659&0&E3");
     EXPECT_EQ(Id(GetDevNodeOfDrive(u"\\\\.\\PHYSICALDRIVE3", 1)),

@@ -1,8 +1,10 @@
 // fwrenew-scan: loads a simulated machine from its JSON description, runs the drive
 // enumeration on it and prints every drive record and the diagnostic log lines it wrote.
 //
-//   fwrenew-scan [--sata] [--quiet-log] MACHINE.json
+//   fwrenew-scan [--sata] [--quiet-log] [--trace FILE] MACHINE.json
 //
+// --trace FILE writes every request that reached the simulated storage stack to FILE as JSON
+// lines (sequence, virtual time, device path, control code, request and data bytes, result).
 // --sata runs the SATA enumeration (the one a SATA package uses); the default is the NVMe one.
 // The detailed log is on, so the per-drive lines of the probes are shown as well.
 #include "platform/utf8.h"
@@ -82,7 +84,7 @@ void PrintRecord(int index, const DriveInfo& d) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: fwrenew-scan [--sata] [--quiet-log] MACHINE.json\n");
+    std::fprintf(stderr, "usage: fwrenew-scan [--sata] [--quiet-log] [--trace FILE] MACHINE.json\n");
     return 2;
 }
 
@@ -92,11 +94,14 @@ int main(int argc, char** argv) {
     bool sata = false;
     bool showLog = true;
     const char* machinePath = nullptr;
+    const char* tracePath = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sata") == 0) {
             sata = true;
         } else if (std::strcmp(argv[i], "--quiet-log") == 0) {
             showLog = false;
+        } else if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc) {
+            tracePath = argv[++i];
         } else if (argv[i][0] == '-' || machinePath != nullptr) {
             return Usage();
         } else {
@@ -112,6 +117,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (tracePath != nullptr) {
+        std::remove(tracePath);
+        sim::Current().SetTraceFile(tracePath);
+    }
+
     static const volatile int32_t detailOn = 1;
     LogBindDetailSwitch(&detailOn);
     PlatSetDebugSink(&CollectLine, nullptr);
@@ -119,6 +129,7 @@ int main(int argc, char** argv) {
     DriveInfo drives[26];
     int32_t count = sata ? EnumerateSataDrives(drives, 26) : EnumerateNvmeDrives(drives, 26);
     PlatSetDebugSink(nullptr, nullptr);
+    if (tracePath != nullptr) sim::Current().SetTraceFile("");
 
     std::printf("%s enumeration of %s: %d drive%s\n", sata ? "SATA" : "NVMe", machinePath, count,
                 count == 1 ? "" : "s");
