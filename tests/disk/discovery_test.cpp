@@ -369,9 +369,9 @@ TEST_F(Discovery, UsbChainsAreReadFromTheDeviceTree) {
     EXPECT_EQ(GetUsbLocation(u"USB\\VID_AA01&PID_0001\\MSFT30ASM0000003"), 301u);
     EXPECT_EQ(GetUsbLocation(u"USB\\VID_AA02&PID_0003\\MSFT30SAT0000008"), 202u);
     EXPECT_EQ(GetUsbLocation(u"USB\\VID_0000&PID_0000\\NONE"), 0u);
-    EXPECT_EQ(WalkUsbHubs(u"USB\\VID_05E3&PID_0626\\6&3C1D5E7F&0&2", 4), 40201u);
+    EXPECT_EQ(WalkUsbHubs(u"USB\\VID_AA10&PID_0626\\6&3C1D5E7F&0&2", 4), 40201u);
     EXPECT_EQ(
-        GetHostControllerIndex(u"PCI\\VEN_1B21&DEV_2142&SUBSYS_87561043&REV_00\\4&3A2B1C0D&0&00E4"),
+        GetHostControllerIndex(u"PCI\\VEN_AA21&DEV_2142&SUBSYS_87561043&REV_00\\4&3A2B1C0D&0&00E4"),
         2u);
     EXPECT_EQ(GetHostControllerIndex(u"PCI\\VEN_0000"), 3u); // not there: count + 1
     // Device ids compare case-sensitively.

@@ -95,7 +95,7 @@ TEST(PortLocation, LocationTextsGiveTheirPortNumber) {
 TEST(PortLocation, RootHubsAreToldByCharactersFiveToTwelve) {
     EXPECT_TRUE(IsRootHubId(u"USB\\ROOT_HUB30\\4&1A2B3C4D&0"));
     EXPECT_TRUE(IsRootHubId(u"USB\\ROOT_HUB\\5&0"));
-    EXPECT_FALSE(IsRootHubId(u"USB\\VID_05E3&PID_0610\\6&2"));
+    EXPECT_FALSE(IsRootHubId(u"USB\\VID_AA10&PID_0610\\6&2"));
     EXPECT_FALSE(IsRootHubId(u"USB\\ROOT_HU"));
     EXPECT_FALSE(IsRootHubId(u"USBX\\ROOT_HUB30")); // shifted by one character
     EXPECT_FALSE(IsRootHubId(u""));
