@@ -74,4 +74,19 @@ int32_t WideToAnsi(const char16_t* src, int32_t srcLen, char* dst, size_t cap) {
     return PlatWideToAnsi(src, srcLen, dst, cap > INT32_MAX ? INT32_MAX : static_cast<int32_t>(cap));
 }
 
+int32_t ScanDecimal(const char16_t** cursor, int64_t* value) {
+    const char16_t* p = *cursor;
+    while (*p == u' ' || (*p >= u'\t' && *p <= u'\r'))
+        ++p;
+    bool negative = false;
+    if (*p == u'+' || *p == u'-') negative = *p++ == u'-';
+    if (*p < u'0' || *p > u'9') return 0;
+    uint64_t n = 0;
+    for (; *p >= u'0' && *p <= u'9'; ++p)
+        n = n * 10 + static_cast<uint64_t>(*p - u'0');
+    *value = static_cast<int64_t>(negative ? 0 - n : n);
+    *cursor = p;
+    return 1;
+}
+
 void WLower(char16_t* text) { PlatLowerCase(text, static_cast<int32_t>(WLen(text))); }

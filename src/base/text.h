@@ -38,5 +38,10 @@ template <size_t N> int32_t AnsiToWide(const char* src, int32_t srcLen, char16_t
     return AnsiToWide(src, srcLen, dst, N);
 }
 
+// Reads a decimal integer as the "%d" and "%I64d" conversions of scanf do: leading white space,
+// an optional sign, then digits (the value wraps like an unsigned 64-bit sum). Returns 1 with
+// the value and *cursor moved past the digits, or 0 when no digit follows.
+int32_t ScanDecimal(const char16_t** cursor, int64_t* value);
+
 // Lower-cases a terminated text in place with the system's lower-casing.
 void WLower(char16_t* text);

@@ -1,5 +1,6 @@
 #include "disk/enumerate.h"
 
+#include "base/bytes.h"
 #include "base/format.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -22,12 +23,6 @@ constexpr uint32_t kAtaIdentifySize = 512;
 constexpr uint32_t kMinimumGB = 16;
 constexpr uint8_t kCheckCondition = 2;
 
-uint64_t Le64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
-}
 
 // N of "\\.\PhysicalDriveN", in any letter case; 0 when the path has another form.
 int32_t DriveNumberOfPath(const char16_t* path) {
@@ -38,15 +33,8 @@ int32_t DriveNumberOfPath(const char16_t* path) {
     const char16_t* p = lower;
     for (const char16_t* q = kPrefix; *q != 0; ++q, ++p)
         if (*p != *q) return 0;
-    while (*p == u' ' || (*p >= u'\t' && *p <= u'\r'))
-        ++p;
-    bool negative = false;
-    if (*p == u'+' || *p == u'-') negative = *p++ == u'-';
-    if (*p < u'0' || *p > u'9') return 0;
-    uint32_t n = 0;
-    for (; *p >= u'0' && *p <= u'9'; ++p)
-        n = n * 10 + static_cast<uint32_t>(*p - u'0');
-    return static_cast<int32_t>(negative ? 0 - n : n);
+    int64_t n = 0;
+    return ScanDecimal(&p, &n) ? static_cast<int32_t>(n) : 0;
 }
 
 // count raw ANSI bytes, zero-terminated in a zero-filled copy, converted into the field.

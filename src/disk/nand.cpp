@@ -1,5 +1,6 @@
 #include "disk/nand.h"
 
+#include "base/bytes.h"
 #include "base/format.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -46,13 +47,6 @@ const NandRow kNandTable[] = {
 
 const char16_t kUnknownNandName[] = u"Unknow";
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // Copies count ANSI characters into a zero-filled buffer, so that they end at the first zero
 // byte or after count, and converts them into the 64-unit field.

@@ -97,15 +97,8 @@ uint64_t ParseUsbPortNumber(const char16_t* text) {
         ++text;
     for (const char16_t* p = kPrefix; *p != 0; ++p, ++text)
         if (*text != *p) return 0;
-    while (IsSpace(*text))
-        ++text;
-    bool negative = false;
-    if (*text == u'+' || *text == u'-') negative = *text++ == u'-';
-    if (*text < u'0' || *text > u'9') return 0;
-    uint64_t port = 0;
-    for (; *text >= u'0' && *text <= u'9'; ++text)
-        port = port * 10 + (*text - u'0');
-    return negative ? 0 - port : port;
+    int64_t port = 0;
+    return ScanDecimal(&text, &port) ? static_cast<uint64_t>(port) : 0;
 }
 
 bool IsRootHubId(const char16_t* id) {

@@ -4,6 +4,7 @@
 // 16384-byte extraction buffer.
 #include "package/archive.h"
 
+#include "base/bytes.h"
 #include "base/format.h"
 #include "base/text.h"
 #include "platform/files.h"
@@ -107,13 +108,6 @@ struct ArchiveState {
     uint8_t curName[kNameBytes];
 };
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Reads exactly size bytes at pos, in one call where the file can seek.
 bool ReadAt(Source* s, int64_t pos, void* buffer, uint32_t size) {
