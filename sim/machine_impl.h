@@ -233,7 +233,7 @@ class MachineImpl : public Machine {
 // The current machine with its internals.
 MachineImpl& Impl();
 
-// Path handlers (paths.cpp and the files beside it).
+// Request routing (paths.cpp; the request families are listed in request_families.h).
 bool HandleDiskRequest(MachineImpl& m, Disk& disk, Request& req);
 bool HandlePortRequest(MachineImpl& m, int port, Request& req);
 
@@ -242,5 +242,7 @@ std::string Utf8(const std::u16string& text);
 std::u16string Utf16(const std::string& text);
 std::string Lower(const std::string& text);
 std::string GuidText(const PlatGuid& g); // "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}"
+// Key of a device property in Node::properties: "{fmtid}/pid".
+std::string PropertyKey(const PlatGuid& fmtid, uint32_t pid);
 
 } // namespace sim

@@ -1,0 +1,85 @@
+// The families of Windows requests the simulated driver stacks answer, one file each:
+//   paths.cpp                 routing by control code (disk and SCSI port devices), shared
+//                             helpers (sense data, NVMe completions, faults on the command)
+//   storage_query.cpp         IOCTL_STORAGE_QUERY_PROPERTY (device descriptor, NVMe protocol
+//                             queries), IOCTL_STORAGE_GET_DEVICE_NUMBER, IOCTL_SCSI_GET_ADDRESS
+//   scsi_pass_through.cpp     IOCTL_SCSI_PASS_THROUGH_DIRECT and the plain SCSI target (INQUIRY)
+//   sat.cpp                   ATA PASS-THROUGH (12)/(16) CDBs of SCSI / ATA translation
+//   asmedia_bridge.cpp        the ASMedia USB bridge's vendor CDBs (E6, EA/EB 5A phases)
+//   jmicron_bridge.cpp        the JMicron USB bridge's vendor CDBs (A1 8x phases)
+//   ata_pass_through.cpp      IOCTL_ATA_PASS_THROUGH_DIRECT on a SATA port
+//   nvme_protocol_command.cpp IOCTL_STORAGE_PROTOCOL_COMMAND of the in-box NVMe driver
+//   inbox_firmware.cpp        IOCTL_STORAGE_FIRMWARE_DOWNLOAD / _ACTIVATE of the in-box driver
+//   rst_miniport.cpp          IOCTL_SCSI_MINIPORT on \\.\scsiN: (SRB_IO_CONTROL), "IntelNvm"
+//   rst_firmware.cpp          the RST miniport's "IntelFw " firmware requests
+//   device_tree.cpp           the device-tree queries (interfaces, properties, parents, ids)
+// A new family goes into a new file with a handler declared here and a case in paths.cpp.
+#pragma once
+#include "machine_impl.h"
+#include "platform/requests.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ---- shared helpers (paths.cpp) -------------------------------------------------------------
+
+// Fixed-format sense data.
+std::vector<uint8_t> Sense(uint8_t key, uint8_t asc, uint8_t ascq);
+// The 16-byte NVMe completion entry for a command (its identifier taken from the entry).
+std::vector<uint8_t> Completion(const NvmeCompletion& c, const uint8_t* entry);
+// Applies a "refuse" fault decided on the decoded command; true when the request was refused.
+bool Refused(MachineImpl& m, Request& req);
+// A "bad_reply" fault fired on this request: the data returned is inverted.
+bool BadReply(const Request& req);
+void Invert(std::vector<uint8_t>& bytes);
+
+// ---- SCSI targets (scsi_pass_through.cpp) ---------------------------------------------------
+
+// What a SCSI target makes of one CDB.
+struct ScsiExchange {
+    const uint8_t* cdb = nullptr;
+    uint8_t cdbLength = 0;
+    uint8_t dataIn = kScsiIoctlDataUnspecified;
+    const uint8_t* toDevice = nullptr; // data sent (DataIn = data out)
+    uint32_t length = 0;               // DataTransferLength
+    // Results.
+    uint8_t status = 0;
+    std::vector<uint8_t> sense;
+    std::vector<uint8_t> fromDevice; // data returned (at most length bytes are delivered)
+    std::string note;
+
+    void CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
+        status = kScsiStatusCheckCondition;
+        sense = Sense(key, asc, ascq);
+    }
+    void IllegalRequest() { CheckCondition(0x05, 0x24, 0x00); }
+};
+
+// The standard INQUIRY reply of a target.
+void Inquiry(const Disk& disk, ScsiExchange& x, const char* vendor, const char* product);
+// Runs the command of a bridge sequence on the NVMe drive. dir: 0 none, 1 to drive, 2 from drive.
+NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, ScsiExchange& x,
+                       uint32_t length);
+
+void AsmediaTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
+void JmicronTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
+void SatTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
+
+// ---- request handlers by control code -------------------------------------------------------
+
+bool GetDeviceNumber(Disk& disk, Request& req);
+bool StorageQueryProperty(MachineImpl& m, Disk& disk, Request& req);
+bool ScsiGetAddress(Disk& disk, Request& req);
+bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req);
+bool AtaPassThroughDirect(MachineImpl& m, Disk& disk, Request& req);
+bool ProtocolCommand(MachineImpl& m, Disk& disk, Request& req);
+bool FirmwareDownload(MachineImpl& m, Disk& disk, Request& req);
+bool FirmwareActivate(MachineImpl& m, Disk& disk, Request& req);
+// SCSI port device (\\.\scsiN:), IOCTL_SCSI_MINIPORT.
+bool RstMiniport(MachineImpl& m, int port, Request& req);
+bool RstFirmware(MachineImpl& m, int port, Request& req);
+
+} // namespace sim

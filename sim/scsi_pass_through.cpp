@@ -1,0 +1,130 @@
+// IOCTL_SCSI_PASS_THROUGH_DIRECT on a disk: decodes the request block, hands the CDB to the
+// target of the disk's path (bridge, SAT or a plain disk) and writes back status, transferred
+// length and sense. Also the standard INQUIRY reply and the bridges' run of an NVMe command.
+#include "request_families.h"
+
+#include "bytes.h"
+#include "platform/requests.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+const PassThroughLayout& L = kPassThroughLayoutNative;
+} // namespace
+
+void Inquiry(const Disk& disk, ScsiExchange& x, const char* vendor, const char* product) {
+    std::vector<uint8_t> data(96, 0);
+    data[0] = 0x00; // direct-access block device
+    data[2] = 0x06;
+    data[3] = 0x02;
+    data[4] = static_cast<uint8_t>(data.size() - 5);
+    PutPadded(&data[8], 8, vendor);
+    PutPadded(&data[16], 16, product);
+    PutPadded(&data[32], 4, "0100");
+    data[36] = disk.inquiry36;
+    data[37] = disk.inquiry37;
+    const uint32_t allocation = x.cdb[4] | (x.cdb[3] << 8);
+    data.resize(std::min<size_t>(data.size(), allocation));
+    x.fromDevice = data;
+}
+
+// Runs the command of a bridge sequence on the NVMe drive. dir: 0 none, 1 to drive, 2 from drive.
+NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, ScsiExchange& x,
+                       uint32_t length) {
+    if (!disk.nvme) {
+        x.CheckCondition(0x04, 0x44, 0x00); // internal target failure: no drive behind the bridge
+        return NvmeCompletion{0, kNvmeInvalidOpcode};
+    }
+    const uint32_t n = std::min(length, x.length);
+    if (dir == 1)
+        return disk.nvme->Execute(entry.data(), x.toDevice, x.toDevice ? n : 0, nullptr, 0);
+    if (dir == 2) {
+        NvmeCompletion done = disk.nvme->Execute(entry.data(), nullptr, 0, &x.fromDevice, n);
+        if (done.status != 0) x.fromDevice.clear(); // a failed command transfers nothing
+        return done;
+    }
+    return disk.nvme->Execute(entry.data(), nullptr, 0, nullptr, 0);
+}
+
+bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
+    const uint8_t* in = req.in.data();
+    if (req.in.size() < L.sptdSize || req.outSize < L.sptdSize)
+        return req.Fail(kErrorInvalidParameter);
+    if (Le16(in) != L.sptdSize) {
+        req.rec->note = "Length is not the size of the structure";
+        return req.Fail(kErrorInvalidParameter);
+    }
+    ScsiExchange x;
+    x.cdbLength = in[6];
+    const uint8_t senseLength = in[7];
+    x.dataIn = in[8];
+    x.length = Le32(in + L.sptdDataTransferLength);
+    uint8_t* buffer = ReadPointer(in + L.sptdDataBuffer, L.pointerSize);
+    const uint32_t senseOffset = Le32(in + L.sptdSenseInfoOffset);
+    x.cdb = in + L.sptdCdb;
+    if (x.cdbLength == 0 || x.cdbLength > 16 || x.dataIn > 2)
+        return req.Fail(kErrorInvalidParameter);
+    if (senseLength && (senseOffset < L.sptdSize || senseOffset + senseLength > req.outSize)) {
+        req.rec->note = "sense area outside the request buffer";
+        return req.Fail(kErrorInvalidParameter);
+    }
+    if (x.length && !buffer) return req.Fail(kErrorInvalidParameter);
+    req.rec->cdb.assign(x.cdb, x.cdb + x.cdbLength);
+    if (x.dataIn == kScsiIoctlDataOut && x.length) {
+        x.toDevice = buffer;
+        req.rec->data_out = std::vector<uint8_t>(buffer, buffer + x.length);
+    }
+    // A data phase carries the pending command; let faults on the NVMe opcode see it.
+    if (Refused(m, req)) return false;
+    const Fault* f = req.fault;
+    if (f && f->action == Fault::Action::CheckCondition) {
+        x.CheckCondition(0x05, 0x24, 0x00);
+        req.rec->note = "check condition by fault";
+    } else {
+        switch (disk.kind) {
+        case PathKind::Asmedia:
+            AsmediaTarget(m, disk, req, x);
+            break;
+        case PathKind::Jmicron:
+            JmicronTarget(m, disk, req, x);
+            break;
+        case PathKind::SataUsb:
+        case PathKind::SataScsi:
+        case PathKind::SataPort:
+            SatTarget(m, disk, req, x);
+            break;
+        default:
+            if (x.cdb[0] == 0x12)
+                Inquiry(disk, x, "SIM", "Disk");
+            else
+                x.IllegalRequest();
+        }
+        if (!req.ok && req.error) return false; // refused inside the target
+    }
+    if (!x.note.empty()) req.rec->note = x.note;
+    // The reply: the request block comes back with status, transferred length and sense.
+    std::memcpy(req.out, in, std::min<size_t>(req.in.size(), req.outSize));
+    req.out[2] = x.status; // ScsiStatus
+    req.rec->scsi_status = x.status;
+    uint32_t transferred = 0;
+    if (x.dataIn == kScsiIoctlDataIn) {
+        transferred = static_cast<uint32_t>(std::min<size_t>(x.fromDevice.size(), x.length));
+        std::vector<uint8_t> delivered(x.fromDevice.begin(), x.fromDevice.begin() + transferred);
+        if (BadReply(req)) Invert(delivered);
+        if (transferred) std::memcpy(buffer, delivered.data(), transferred);
+        req.rec->data_in = delivered;
+    } else if (x.dataIn == kScsiIoctlDataOut) {
+        transferred = x.status == 0 ? x.length : 0;
+    }
+    Put32(req.out + L.sptdDataTransferLength, transferred);
+    if (!x.sense.empty() && senseLength) {
+        const size_t n = std::min<size_t>(senseLength, x.sense.size());
+        std::memcpy(req.out + senseOffset, x.sense.data(), n);
+    }
+    return req.Succeed(req.outSize);
+}
+
+} // namespace sim
