@@ -5,7 +5,7 @@
 #include "machine_impl.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstring>

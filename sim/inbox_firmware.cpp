@@ -3,7 +3,7 @@
 #include "request_families.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +13,7 @@ namespace sim {
 bool FirmwareDownload(MachineImpl& m, Disk& disk, Request& req) {
     if (disk.kind != PathKind::InboxNvme) return req.Fail(kErrorInvalidFunction);
     const uint8_t* in = req.in.data();
-    if (req.in.size() < 32 || Le32(in) != sizeof(StorageHwFirmwareDownload))
+    if (req.in.size() < 32 || Le32(in) != hw_firmware::kDownloadSize)
         return req.Fail(kErrorInvalidParameter);
     const uint64_t offset = Le64(in + 16), length = Le64(in + 24);
     if (length == 0 || 32 + length > req.in.size() || (offset & 3) || (length & 3 && length > 4096))
@@ -34,8 +34,8 @@ bool FirmwareDownload(MachineImpl& m, Disk& disk, Request& req) {
 bool FirmwareActivate(MachineImpl& m, Disk& disk, Request& req) {
     if (disk.kind != PathKind::InboxNvme) return req.Fail(kErrorInvalidFunction);
     const uint8_t* in = req.in.data();
-    if (req.in.size() < sizeof(StorageHwFirmwareActivate) ||
-        Le32(in) != sizeof(StorageHwFirmwareActivate))
+    if (req.in.size() < hw_firmware::kActivateSize ||
+        Le32(in) != hw_firmware::kActivateSize)
         return req.Fail(kErrorInvalidParameter);
     const uint32_t flags = Le32(in + 8);
     const uint8_t slot = in[12];

@@ -5,7 +5,7 @@
 #include "machine_impl.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -255,6 +255,7 @@ std::string TraceRecord::ToJson() const {
     if (!nvme.empty()) s << ",\"nvme\":\"" << Hex(nvme) << "\"";
     if (!ata.empty()) s << ",\"ata\":\"" << Hex(ata) << "\"";
     if (ata_status) s << ",\"ata_status\":" << static_cast<int>(*ata_status);
+    if (timeout) s << ",\"timeout\":" << *timeout;
     if (!note.empty()) s << ",\"note\":\"" << JsonEscape(note) << "\"";
     s << "}";
     return s.str();
@@ -370,6 +371,13 @@ Node* MachineImpl::AddNode(const Json& d) {
             disk->inquiry37 = v[1];
         }
         disk->ataPassThrough = JsonFlag(s, "ata_pass_through", disk->kind == PathKind::SataPort);
+        // Data buffer alignment of the adapter in bytes (a power of two): 4 for a SAS adapter
+        // unless the description says otherwise, 1 (any address) for the others.
+        const uint64_t alignment =
+            JsonNumber(s, "alignment", disk->kind == PathKind::SataScsi ? 4 : 1);
+        if (alignment == 0 || (alignment & (alignment - 1)) || alignment > 4096)
+            throw std::runtime_error("alignment must be a power of two up to 4096");
+        disk->alignmentMask = static_cast<uintptr_t>(alignment - 1);
         if (s.contains("scsi_address")) {
             const Json& a = s["scsi_address"];
             ScsiAddr addr;
@@ -583,11 +591,11 @@ bool MachineImpl::Dispatch(OpenHandle& h, Request& req) {
         Volume* v = h.volume;
         if (!v->disk) return req.Fail(kErrorInvalidFunction); // spans several disks
         if (!v->disk->present) return req.Fail(kErrorDeviceNotConnected);
-        if (req.outSize < sizeof(StorageDeviceNumber)) return req.Fail(kErrorInsufficientBuffer);
+        if (req.outSize < kStorageDeviceNumberSize) return req.Fail(kErrorInsufficientBuffer);
         Put32(req.out, v->deviceType);
         Put32(req.out + 4, static_cast<uint32_t>(v->disk->number));
         Put32(req.out + 8, v->partition);
-        return req.Succeed(sizeof(StorageDeviceNumber));
+        return req.Succeed(kStorageDeviceNumberSize);
     }
     }
     return req.Fail(kErrorInvalidFunction);

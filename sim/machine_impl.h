@@ -67,6 +67,7 @@ struct BridgeState {
     std::vector<uint8_t> entry;      // the pending submission entry
     std::vector<uint8_t> completion; // completion of the last command (16 bytes)
     uint8_t controlMode = 0;         // JMicron: mode of a pending control block (byte 72)
+    uint8_t directionCode = 0;       // ASMedia: byte 4 of the pending command phase
     int sequenceErrors = 0;
 };
 
@@ -79,6 +80,9 @@ struct Disk {
     std::optional<ScsiAddr> scsi;
     uint8_t inquiry36 = 0, inquiry37 = 0;
     bool ataPassThrough = true; // SataPort: the driver accepts ATA pass-through
+    // The adapter's alignment mask: pass-through data buffers whose address has any of these
+    // bits set are refused, as Windows port drivers refuse them.
+    uintptr_t alignmentMask = 0;
     bool present = true;
     uint32_t generation = 0; // bumps when the disk leaves; older handles stop working
     std::unique_ptr<NvmeDrive> nvme;

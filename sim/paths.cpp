@@ -4,7 +4,7 @@
 #include "request_families.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +28,11 @@ std::vector<uint8_t> Completion(const NvmeCompletion& c, const uint8_t* entry) {
     out[13] = entry[3];
     Put16(&out[14], static_cast<uint16_t>((c.status << 1) | 1));
     return out;
+}
+
+bool Refuse(Request& req, uint32_t error, const std::string& why) {
+    req.rec->note = "refused: " + why;
+    return req.Fail(error);
 }
 
 bool Refused(MachineImpl& m, Request& req) {

@@ -16,7 +16,7 @@
 // A new family goes into a new file with a handler declared here and a case in paths.cpp.
 #pragma once
 #include "machine_impl.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <cstdint>
 #include <string>
@@ -30,6 +30,8 @@ namespace sim {
 std::vector<uint8_t> Sense(uint8_t key, uint8_t asc, uint8_t ascq);
 // The 16-byte NVMe completion entry for a command (its identifier taken from the entry).
 std::vector<uint8_t> Completion(const NvmeCompletion& c, const uint8_t* entry);
+// Fails the request with a Windows error, the reason in the trace's note. Returns false.
+bool Refuse(Request& req, uint32_t error, const std::string& why);
 // Applies a "refuse" fault decided on the decoded command; true when the request was refused.
 bool Refused(MachineImpl& m, Request& req);
 // A "bad_reply" fault fired on this request: the data returned is inverted.
@@ -56,7 +58,25 @@ struct ScsiExchange {
         sense = Sense(key, asc, ascq);
     }
     void IllegalRequest() { CheckCondition(0x05, 0x24, 0x00); }
+    // A target refuses the CDB: ILLEGAL REQUEST, INVALID FIELD IN CDB, the reason in the note.
+    void Reject(const std::string& why) {
+        IllegalRequest();
+        note = "refused: " + why;
+    }
 };
+
+// The transfer a pass-through request carries: 0 none (length 0), 1 to the device, 2 from it.
+inline int TransferOf(const ScsiExchange& x) {
+    if (x.length == 0) return 0;
+    return x.dataIn == kScsiIoctlDataOut ? 1 : 2;
+}
+// The transfer an NVMe opcode implies (bits 1:0): 0 none, 1 to the drive, 2 from it, 3 both.
+inline int NvmeOpcodeTransfer(uint8_t opcode) {
+    return opcode & 3;
+}
+// Why a drive of the family refuses this submission entry with `length` bytes moving in
+// `transfer` (0 none, 1 to the drive, 2 from it); "" when it takes it (nvme_checks.cpp).
+std::string NvmeEntryFault(const uint8_t* entry, int transfer, uint32_t length);
 
 // The standard INQUIRY reply of a target.
 void Inquiry(const Disk& disk, ScsiExchange& x, const char* vendor, const char* product);
@@ -67,6 +87,15 @@ NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, S
 void AsmediaTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
 void JmicronTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
 void SatTarget(MachineImpl& m, Disk& disk, Request& req, ScsiExchange& x);
+
+// ---- ATA registers (ata_pass_through.cpp), shared by the ATA and SAT routes -----------------
+
+// True for the ATA command set's 48-bit (EXT) opcodes.
+bool IsAta48BitOpcode(uint8_t command);
+// Why a drive aborts these registers for a transfer of `length` bytes in the given direction
+// ("" when it takes them): the 48-bit form against the opcode, the Device register, the sector
+// count against the transfer length.
+std::string AtaRegisterFault(const AtaRegisters& r, bool dataIn, bool dataOut, uint32_t length);
 
 // ---- request handlers by control code -------------------------------------------------------
 

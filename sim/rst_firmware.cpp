@@ -4,7 +4,7 @@
 #include "request_families.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,18 +4,19 @@
 #include "request_families.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace sim {
 
-namespace {
-const PassThroughLayout& L = kPassThroughLayoutNative;
-} // namespace
-
 void Inquiry(const Disk& disk, ScsiExchange& x, const char* vendor, const char* product) {
+    const uint32_t allocation = x.cdb[4] | (x.cdb[3] << 8);
+    if (x.cdbLength < 6) return x.Reject("INQUIRY with CdbLength under 6");
+    if (x.cdb[1] != 0 || x.cdb[2] != 0 || x.cdb[5] != 0)
+        return x.Reject("INQUIRY: EVPD, page code or control set");
+    if (allocation && (x.dataIn != kScsiIoctlDataIn || x.length < allocation))
+        return x.Reject("INQUIRY allocation length beyond a data-in transfer");
     std::vector<uint8_t> data(96, 0);
     data[0] = 0x00; // direct-access block device
     data[2] = 0x06;
@@ -26,7 +27,6 @@ void Inquiry(const Disk& disk, ScsiExchange& x, const char* vendor, const char* 
     PutPadded(&data[32], 4, "0100");
     data[36] = disk.inquiry36;
     data[37] = disk.inquiry37;
-    const uint32_t allocation = x.cdb[4] | (x.cdb[3] << 8);
     data.resize(std::min<size_t>(data.size(), allocation));
     x.fromDevice = data;
 }
@@ -39,6 +39,12 @@ NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, S
         return NvmeCompletion{0, kNvmeInvalidOpcode};
     }
     const uint32_t n = std::min(length, x.length);
+    if (std::string why = NvmeEntryFault(entry.data(), dir, dir ? n : 0); !why.empty()) {
+        // The drive completes the command with Invalid Field in Command; nothing moves.
+        x.note = "refused: " + why;
+        x.fromDevice.clear();
+        return NvmeCompletion{0, kNvmeInvalidField};
+    }
     if (dir == 1)
         return disk.nvme->Execute(entry.data(), x.toDevice, x.toDevice ? n : 0, nullptr, 0);
     if (dir == 2) {
@@ -49,30 +55,45 @@ NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, S
     return disk.nvme->Execute(entry.data(), nullptr, 0, nullptr, 0);
 }
 
+// IOCTL_SCSI_PASS_THROUGH_DIRECT on a disk.
 bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
+    const SptdOffsets& L = kSptd;
     const uint8_t* in = req.in.data();
-    if (req.in.size() < L.sptdSize || req.outSize < L.sptdSize)
-        return req.Fail(kErrorInvalidParameter);
-    if (Le16(in) != L.sptdSize) {
-        req.rec->note = "Length is not the size of the structure";
-        return req.Fail(kErrorInvalidParameter);
-    }
+    if (req.in.size() < L.size || req.outSize < L.size)
+        return Refuse(req, kErrorInvalidParameter, "request buffer shorter than the structure");
+    if (Le16(in + L.length) != L.size)
+        return Refuse(req, kErrorInvalidParameter, "Length is not the size of the structure");
     ScsiExchange x;
-    x.cdbLength = in[6];
-    const uint8_t senseLength = in[7];
-    x.dataIn = in[8];
-    x.length = Le32(in + L.sptdDataTransferLength);
-    uint8_t* buffer = ReadPointer(in + L.sptdDataBuffer, L.pointerSize);
-    const uint32_t senseOffset = Le32(in + L.sptdSenseInfoOffset);
-    x.cdb = in + L.sptdCdb;
-    if (x.cdbLength == 0 || x.cdbLength > 16 || x.dataIn > 2)
-        return req.Fail(kErrorInvalidParameter);
-    if (senseLength && (senseOffset < L.sptdSize || senseOffset + senseLength > req.outSize)) {
-        req.rec->note = "sense area outside the request buffer";
-        return req.Fail(kErrorInvalidParameter);
-    }
-    if (x.length && !buffer) return req.Fail(kErrorInvalidParameter);
-    req.rec->cdb.assign(x.cdb, x.cdb + x.cdbLength);
+    x.cdbLength = in[L.cdbLength];
+    const uint8_t senseLength = in[L.senseInfoLength];
+    x.dataIn = in[L.dataIn];
+    x.length = Le32(in + L.dataTransferLength);
+    const uint32_t timeout = Le32(in + L.timeOutValue);
+    uint8_t* buffer = ReadPointer(in + L.dataBuffer, L.pointerSize);
+    const uint32_t senseOffset = Le32(in + L.senseInfoOffset);
+    x.cdb = in + L.cdb;
+    req.rec->timeout = timeout;
+    req.rec->cdb.assign(x.cdb, x.cdb + std::min<uint8_t>(x.cdbLength, 16));
+    if (in[L.scsiStatus] || in[L.pathId] || in[L.targetId] || in[L.lun])
+        return Refuse(req, kErrorInvalidParameter, "ScsiStatus, PathId, TargetId or Lun not 0");
+    if (x.cdbLength == 0 || x.cdbLength > 16)
+        return Refuse(req, kErrorInvalidParameter, "CdbLength outside 1..16");
+    if (x.dataIn > kScsiIoctlDataUnspecified)
+        return Refuse(req, kErrorInvalidParameter, "DataIn is not 0, 1 or 2");
+    if (timeout == 0 || timeout > kMaxTimeOutValue)
+        return Refuse(req, kErrorInvalidParameter, "TimeOutValue 0 or over 30 hours");
+    // The targets answer fixed-format sense data (18 bytes); the sense area lies after the
+    // structure, 4-aligned, inside both buffers.
+    if (senseLength < 18 || senseOffset < L.size || (senseOffset & 3) ||
+        static_cast<uint64_t>(senseOffset) + senseLength > req.outSize ||
+        static_cast<uint64_t>(senseOffset) + senseLength > req.in.size())
+        return Refuse(req, kErrorInvalidParameter, "SenseInfoLength or SenseInfoOffset wrong");
+    if (x.length && !buffer) return Refuse(req, kErrorInvalidParameter, "no DataBuffer");
+    if (x.length && x.dataIn == kScsiIoctlDataUnspecified)
+        return Refuse(req, kErrorInvalidParameter, "a transfer length without a direction");
+    if (x.length && (reinterpret_cast<uintptr_t>(buffer) & disk.alignmentMask))
+        return Refuse(req, kErrorInvalidParameter,
+                      "DataBuffer not aligned to the adapter's alignment mask");
     if (x.dataIn == kScsiIoctlDataOut && x.length) {
         x.toDevice = buffer;
         req.rec->data_out = std::vector<uint8_t>(buffer, buffer + x.length);
@@ -100,14 +121,14 @@ bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
             if (x.cdb[0] == 0x12)
                 Inquiry(disk, x, "SIM", "Disk");
             else
-                x.IllegalRequest();
+                x.Reject("opcode not supported by this target");
         }
         if (!req.ok && req.error) return false; // refused inside the target
     }
     if (!x.note.empty()) req.rec->note = x.note;
     // The reply: the request block comes back with status, transferred length and sense.
     std::memcpy(req.out, in, std::min<size_t>(req.in.size(), req.outSize));
-    req.out[2] = x.status; // ScsiStatus
+    req.out[L.scsiStatus] = x.status;
     req.rec->scsi_status = x.status;
     uint32_t transferred = 0;
     if (x.dataIn == kScsiIoctlDataIn) {
@@ -119,8 +140,8 @@ bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
     } else if (x.dataIn == kScsiIoctlDataOut) {
         transferred = x.status == 0 ? x.length : 0;
     }
-    Put32(req.out + L.sptdDataTransferLength, transferred);
-    if (!x.sense.empty() && senseLength) {
+    Put32(req.out + L.dataTransferLength, transferred);
+    if (!x.sense.empty()) {
         const size_t n = std::min<size_t>(senseLength, x.sense.size());
         std::memcpy(req.out + senseOffset, x.sense.data(), n);
     }

@@ -39,7 +39,8 @@ struct TraceRecord {
     std::vector<uint8_t> nvme;         // the 64-byte NVMe command the drive executed
     std::vector<uint8_t> ata;          // ATA registers: previous[8] then current[8] as sent
     std::optional<uint8_t> ata_status; // ATA status register returned
-    std::string note;                  // what the simulator made of it ("refused by fault", ...)
+    std::optional<uint32_t> timeout;   // TimeOutValue / Timeout the request carried (seconds)
+    std::string note; // what the simulator made of it ("refused: <why>", "refused by fault", ...)
 
     // The JSON line of this record.
     std::string ToJson() const;

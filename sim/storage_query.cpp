@@ -4,7 +4,7 @@
 #include "request_families.h"
 
 #include "bytes.h"
-#include "platform/requests.h"
+#include "windows_abi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,19 +12,30 @@
 namespace sim {
 namespace {
 
+// The in-box driver's protocol-specific query: an NVMe Identify whose data follows the
+// STORAGE_PROTOCOL_SPECIFIC_DATA in the same buffer.
 bool ProtocolQuery(MachineImpl& m, Disk& disk, Request& req) {
+    namespace q = protocol_query;
     if (disk.kind != PathKind::InboxNvme) return req.Fail(kErrorNotSupported);
-    if (req.in.size() < sizeof(StorageProtocolQuery)) return req.Fail(kErrorInvalidParameter);
-    const uint8_t* s = req.in.data() + 8; // STORAGE_PROTOCOL_SPECIFIC_DATA
-    const uint32_t protocol = Le32(s), dataType = Le32(s + 4), value = Le32(s + 8),
-                   subValue = Le32(s + 12);
-    const uint32_t offset = Le32(s + 16), length = Le32(s + 20);
-    if (protocol != kProtocolTypeNvme) return req.Fail(kErrorInvalidParameter);
-    if (dataType != kNvmeDataTypeIdentify) return req.Fail(kErrorNotSupported);
-    if (offset < sizeof(StorageProtocolSpecificData) || length == 0)
-        return req.Fail(kErrorInvalidParameter);
-    if (static_cast<uint64_t>(8) + offset + length > req.outSize)
-        return req.Fail(kErrorInsufficientBuffer);
+    if (req.in.size() < q::kSize) return Refuse(req, kErrorInvalidParameter, "query too short");
+    const uint8_t* s = req.in.data() + q::kSpecific;
+    const uint32_t protocol = Le32(s + q::kProtocolType), dataType = Le32(s + q::kDataType),
+                   value = Le32(s + q::kRequestValue), subValue = Le32(s + q::kRequestSubValue);
+    const uint32_t offset = Le32(s + q::kDataOffset), length = Le32(s + q::kDataLength);
+    if (protocol != kProtocolTypeNvme)
+        return Refuse(req, kErrorInvalidParameter, "ProtocolType is not NVMe");
+    if (dataType != kNvmeDataTypeIdentify)
+        return Refuse(req, kErrorNotSupported, "DataType is not Identify");
+    if (Le32(s + q::kFixedReturnData) || Le32(s + q::kSubValue2) || Le32(s + q::kSubValue3) ||
+        Le32(s + q::kSubValue4))
+        return Refuse(req, kErrorInvalidParameter, "return data or sub-values 2-4 not 0");
+    // Identify data is 4096 bytes; it starts after the protocol-specific data, 4-aligned.
+    if (offset < q::kSpecificSize || (offset & 3) || length != 4096)
+        return Refuse(req, kErrorInvalidParameter,
+                      "ProtocolDataOffset or ProtocolDataLength wrong");
+    const uint64_t end = static_cast<uint64_t>(q::kSpecific) + offset + length;
+    if (end > req.outSize || end > req.in.size())
+        return Refuse(req, kErrorInsufficientBuffer, "data area beyond the buffer");
     std::vector<uint8_t> entry(64, 0);
     entry[0] = 0x06;
     Put32(&entry[4], subValue);
@@ -34,14 +45,14 @@ bool ProtocolQuery(MachineImpl& m, Disk& disk, Request& req) {
     if (!disk.nvme) return req.Fail(kErrorIoDevice);
     std::vector<uint8_t> data;
     NvmeCompletion done = disk.nvme->Execute(entry.data(), nullptr, 0, &data, length);
-    if (done.status != 0) return req.Fail(kErrorIoDevice);
+    if (done.status != 0) return Refuse(req, kErrorIoDevice, "the drive failed the Identify");
     if (BadReply(req)) Invert(data);
     std::memcpy(req.out, req.in.data(), std::min<size_t>(req.in.size(), req.outSize));
-    Put32(req.out, sizeof(StorageProtocolDataDescriptor));
-    Put32(req.out + 4, sizeof(StorageProtocolDataDescriptor));
-    Put32(req.out + 8 + 24, done.dw0); // FixedProtocolReturnData
-    std::memcpy(req.out + 8 + offset, data.data(), length);
-    return req.Succeed(8 + offset + length);
+    Put32(req.out, q::kSize);     // STORAGE_PROTOCOL_DATA_DESCRIPTOR Version
+    Put32(req.out + 4, q::kSize); // and Size
+    Put32(req.out + q::kSpecific + q::kFixedReturnData, done.dw0);
+    std::memcpy(req.out + q::kSpecific + offset, data.data(), length);
+    return req.Succeed(static_cast<uint32_t>(end));
 }
 
 bool DeviceDescriptor(Disk& disk, Request& req) {
@@ -65,11 +76,11 @@ bool DeviceDescriptor(Disk& disk, Request& req) {
 } // namespace
 
 bool GetDeviceNumber(Disk& disk, Request& req) {
-    if (req.outSize < sizeof(StorageDeviceNumber)) return req.Fail(kErrorInsufficientBuffer);
+    if (req.outSize < kStorageDeviceNumberSize) return req.Fail(kErrorInsufficientBuffer);
     Put32(req.out, kFileDeviceDisk);
     Put32(req.out + 4, static_cast<uint32_t>(disk.number));
     Put32(req.out + 8, 0);
-    return req.Succeed(sizeof(StorageDeviceNumber));
+    return req.Succeed(kStorageDeviceNumberSize);
 }
 
 bool StorageQueryProperty(MachineImpl& m, Disk& disk, Request& req) {
@@ -85,13 +96,13 @@ bool StorageQueryProperty(MachineImpl& m, Disk& disk, Request& req) {
 
 bool ScsiGetAddress(Disk& disk, Request& req) {
     if (!disk.scsi) return req.Fail(kErrorInvalidFunction);
-    if (req.outSize < sizeof(ScsiAddress)) return req.Fail(kErrorInsufficientBuffer);
-    Put32(req.out, sizeof(ScsiAddress));
+    if (req.outSize < kScsiAddressSize) return req.Fail(kErrorInsufficientBuffer);
+    Put32(req.out, kScsiAddressSize);
     req.out[4] = disk.scsi->port;
     req.out[5] = disk.scsi->path;
     req.out[6] = disk.scsi->target;
     req.out[7] = disk.scsi->lun;
-    return req.Succeed(sizeof(ScsiAddress));
+    return req.Succeed(kScsiAddressSize);
 }
 
 } // namespace sim
