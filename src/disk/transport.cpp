@@ -103,7 +103,7 @@ void CloseTransport(PlatHandle drive, TransportContext* context) {
 
 int32_t ProbeUsbBridge(PlatHandle drive) {
     BridgeLock lock = BridgeLockAcquire(drive);
-    uint8_t inquiry[4096];
+    alignas(16) uint8_t inquiry[4096];
     std::memset(inquiry, 0, sizeof(inquiry));
     const uint8_t inquiryCdb[16] = {0x12, 0x00, 0x00, 0x00, 0x26, 0x00};
     uint8_t status = 0;
@@ -115,7 +115,7 @@ int32_t ProbeUsbBridge(PlatHandle drive) {
             // The ASMedia bridge is asked for its information block; the answer is not used.
             const uint8_t infoCdb[16] = {0xEB, 0x5A, 0x02, 0,    0,    0,    0, 0,
                                          0,    0,    0x00, 0x00, 0x00, 0x10, 0, 0};
-            uint8_t info[16];
+            alignas(16) uint8_t info[16];
             std::memset(info, 0, sizeof(info));
             SendScsiPassThrough(drive, infoCdb, 16, kScsiIoctlDataIn, info, sizeof(info), 24,
                                 kPassThroughTimeoutBridge, nullptr);

@@ -70,7 +70,7 @@ void BuildIdentifyEntry(uint8_t* entry, uint32_t cns, uint32_t nsid) {
 int32_t NVMeAdminCmd(const TransportContext* context, PlatHandle drive, int32_t direction,
                      int32_t opcode, uint32_t dword12, uint32_t dword13, uint32_t dword14,
                      uint32_t dword15, void* buffer, uint32_t length) {
-    uint8_t entry[kNvmeEntrySize];
+    alignas(16) uint8_t entry[kNvmeEntrySize];
     BuildAdminEntry(entry, opcode, length, dword12, dword13, dword14, dword15);
     switch (context->iCmdType) {
     case kCmdAsmedia:
@@ -90,7 +90,7 @@ int32_t NVMeAdminCmd(const TransportContext* context, PlatHandle drive, int32_t 
 
 int32_t NVMeIdentify(const TransportContext* context, PlatHandle drive, uint32_t cns, uint32_t nsid,
                      void* buffer, uint32_t length, uint8_t* status) {
-    uint8_t entry[kNvmeEntrySize];
+    alignas(16) uint8_t entry[kNvmeEntrySize];
     BuildIdentifyEntry(entry, cns, nsid);
     switch (context->iCmdType) {
     case kCmdAsmedia:
@@ -275,7 +275,7 @@ int32_t IO_USB_ASM_NVMeCmd(PlatHandle drive, int32_t direction, uint8_t* entry, 
 
 int32_t IO_USB_JMI_NVMeCmd(PlatHandle drive, int32_t direction, const uint8_t* entry, void* buffer,
                            uint32_t length, uint8_t* status) {
-    uint8_t block[512];
+    alignas(16) uint8_t block[512];
     std::memset(block, 0, sizeof(block));
     std::memcpy(block, "NVME", 4);
     std::memcpy(block + 8, entry, kNvmeEntrySize);

@@ -210,6 +210,39 @@ TEST(SatBlock, DownloadMicrocodeChunkAndNoDataBlocks) {
     EXPECT_EQ(DecodeSptd(r[1]).dataIn, 2);
 }
 
+// The SAS adapter refuses data buffers off its 4-byte alignment, and a caller's buffer may sit
+// anywhere: the SAT route moves it through an aligned bounce buffer, both ways.
+TEST(SatBlock, AnUnalignedCallerBufferStillWorksBehindTheSasAdapter) {
+    LoadSata("sata-scsi");
+    OpenedDrive drive(1, true);
+    sim::Current().ClearTrace();
+    std::vector<uint8_t> storage(4096 + 16, 0);
+    for (size_t shift : {1, 2, 3, 6}) {
+        SCOPED_TRACE(shift);
+        uint8_t* data = storage.data() + shift;
+        ASSERT_EQ(AtaCmd(18, drive.handle, 0xEC, 0, 0x3, 0, 0, data, 512), 1);
+        EXPECT_EQ(std::vector<uint8_t>(data, data + 512),
+                  sim::Current().DrivePage("sata-scsi", "identify_device"));
+        std::vector<uint8_t> record(4096);
+        for (size_t i = 0; i < record.size(); ++i)
+            record[i] = static_cast<uint8_t>(i * 13 + shift);
+        std::copy(record.begin(), record.end(), data);
+        ASSERT_EQ(AtaCmd(18, drive.handle, 0xC2, 1, 0x5, 0, 0, data, 4096), 1);
+        EXPECT_EQ(sim::Current().DrivePage("sata-scsi", "config_record"), record);
+    }
+    for (const auto& r : TraceOf(kIoctlScsiPassThroughDirect)) {
+        EXPECT_TRUE(r.ok) << r.note;
+        EXPECT_EQ(r.scsi_status, 0);
+    }
+    EXPECT_EQ(sim::Current().PageAllocCount(), 0);
+    // Without a bounce buffer to be had, the request is not sent at all.
+    sim::Current().ClearTrace();
+    sim::Current().FailPageAllocs(1);
+    EXPECT_EQ(AtaCmd(18, drive.handle, 0xEC, 0, 0x3, 0, 0, storage.data() + 1, 512), 0);
+    EXPECT_TRUE(TraceOf(kIoctlScsiPassThroughDirect).empty());
+    EXPECT_EQ(sim::Current().PageAllocCount(), 0);
+}
+
 TEST(AtaRegisters, DownloadMicrocodeRegistersOnTheAtaRoute) {
     LoadSata("sata");
     OpenedDrive drive(1, true);

@@ -504,3 +504,41 @@ TEST_F(Bridge, IdentifyAnsweredWithACheckConditionSetsTheFlag) {
 }
 
 } // namespace
+
+namespace {
+
+// A bridge whose adapter wants 8-byte aligned data buffers still takes a caller's buffer at any
+// address, for reads and writes, and the entry and block the transport builds itself.
+TEST_F(Bridge, AnUnalignedCallerBufferStillWorksOnBothBridges) {
+    sim::Json machine = sim::TypicalMachine({Drive("asmedia"), Drive("jmicron", 2)});
+    for (auto& node : machine["nodes"])
+        if (node.contains("disk")) node["disk"]["alignment"] = 8;
+    sim::Load(machine.dump());
+    std::vector<uint8_t> storage(4096 + 16);
+    for (int number : {1, 2}) {
+        const char* name = number == 1 ? "asmedia" : "jmicron";
+        SCOPED_TRACE(name);
+        OpenedDrive drive(number);
+        sim::Current().ClearTrace();
+        uint8_t* data = storage.data() + 3;
+        std::fill(data, data + 4096, 0xCC);
+        ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirFromDrive, 0xE6, 3, 0,
+                               kVendorSigDword14, kVendorSigDword15, data, 4096),
+                  1);
+        EXPECT_EQ(std::vector<uint8_t>(data, data + 4096),
+                  sim::Current().DrivePage(name, "vendor_info"));
+        std::fill(data, data + 4096, 0x5D);
+        ASSERT_EQ(NVMeAdminCmd(&drive.context, drive.handle, kDirToDrive, 0xF1, 0, 0,
+                               kVendorSigDword14, kVendorSigDword15, data, 4096),
+                  1);
+        EXPECT_EQ(sim::Current().DrivePage(name, "geometry")[0], 0x5D);
+        for (const auto& r : TraceOf(kIoctlScsiPassThroughDirect)) {
+            EXPECT_TRUE(r.ok) << r.note;
+            EXPECT_EQ(r.scsi_status, 0) << r.note;
+        }
+        EXPECT_EQ(sim::Current().ExecutedCommands(name).size(), 2u);
+    }
+    EXPECT_EQ(sim::Current().PageAllocCount(), 0);
+}
+
+} // namespace
