@@ -84,7 +84,9 @@ bool GetDeviceNumber(Disk& disk, Request& req) {
 }
 
 bool StorageQueryProperty(MachineImpl& m, Disk& disk, Request& req) {
-    if (req.in.size() < 8) return req.Fail(kErrorInvalidParameter);
+    // STORAGE_PROPERTY_QUERY is 12 bytes (PropertyId, QueryType, AdditionalParameters[1]
+    // padded).
+    if (req.in.size() < 12) return Refuse(req, kErrorInvalidParameter, "query shorter than 12");
     const uint32_t property = Le32(req.in.data()), query = Le32(req.in.data() + 4);
     if (query != kPropertyStandardQuery) return req.Fail(kErrorInvalidFunction);
     if (property == kStorageDeviceProperty) return DeviceDescriptor(disk, req);
@@ -96,6 +98,9 @@ bool StorageQueryProperty(MachineImpl& m, Disk& disk, Request& req) {
 
 bool ScsiGetAddress(Disk& disk, Request& req) {
     if (!disk.scsi) return req.Fail(kErrorInvalidFunction);
+    // The caller's SCSI_ADDRESS, when it passes one in, says its own Length.
+    if (!req.in.empty() && (req.in.size() < kScsiAddressSize || Le32(req.in.data()) != 8))
+        return Refuse(req, kErrorInvalidParameter, "SCSI_ADDRESS Length is not 8");
     if (req.outSize < kScsiAddressSize) return req.Fail(kErrorInsufficientBuffer);
     Put32(req.out, kScsiAddressSize);
     req.out[4] = disk.scsi->port;

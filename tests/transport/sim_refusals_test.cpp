@@ -139,6 +139,23 @@ void ProtocolCommandRequest(Request& r) {
     std::copy(e.begin(), e.end(), r.block.begin() + 80);
 }
 
+// SCSI_ADDRESS in and out; the in-box Identify Controller query.
+void ScsiAddressRequest(Request& r) {
+    r.ioctl = sim::kIoctlScsiGetAddress;
+    r.block.assign(8, 0);
+    Set32(r.block, 0, 8);
+}
+void IdentifyQueryRequest(Request& r) {
+    r.ioctl = sim::kIoctlStorageQueryProperty;
+    r.block.assign(48 + 4096, 0);
+    Set32(r.block, 0, 49);
+    Set32(r.block, 8, 3);
+    Set32(r.block, 12, 1);
+    Set32(r.block, 16, 1); // CNS
+    Set32(r.block, 24, 40);
+    Set32(r.block, 28, 4096);
+}
+
 enum class Outcome {
     Accepted,
     Fails,          // the request fails (ERROR_INVALID_PARAMETER)
@@ -312,6 +329,17 @@ TEST(SimRefusals, EachMalformedRequestIsRefusedAndTheCorrectOneAccepted) {
          nullptr, Outcome::Fails},
         {"RST NVMe dword 10 = 0", "rst", 1, RstRequest, sptd32(32 + 40, 0), nullptr,
          Outcome::NvmeError},
+        // Storage queries.
+        {"SCSI_ADDRESS as built", "sata", 1, ScsiAddressRequest, nullptr, nullptr,
+         Outcome::Accepted},
+        {"SCSI_ADDRESS with Length 0", "sata", 1, ScsiAddressRequest, sptd32(0, 0), nullptr,
+         Outcome::Fails},
+        {"Identify query as built", "nvme", 1, IdentifyQueryRequest, nullptr, nullptr,
+         Outcome::Accepted},
+        {"Identify query with its data inside the protocol data", "nvme", 1, IdentifyQueryRequest,
+         sptd32(24, 16), nullptr, Outcome::Fails},
+        {"Identify query of 512 bytes", "nvme", 1, IdentifyQueryRequest, sptd32(28, 512), nullptr,
+         Outcome::Fails},
         // In-box protocol command.
         {"protocol command as built", "nvme", 1, ProtocolCommandRequest, nullptr, nullptr,
          Outcome::Accepted},
