@@ -407,3 +407,42 @@ TEST(SimRefusals, TheTraceCarriesEveryTimeOutValue) {
 }
 
 } // namespace
+
+namespace {
+
+// The simulator's offset tables are written apart from the program's; both widths must agree,
+// or one of the two is wrong (the program's is also checked against the SDK headers).
+TEST(SimLayouts, BothWidthsAgreeWithTheProgramsOwnTables) {
+    const std::pair<const sim::SptdOffsets&, const PassThroughLayout&> sptd[] = {
+        {sim::kSptd32, kPassThroughLayout32}, {sim::kSptd64, kPassThroughLayout64}};
+    for (const auto& [s, p] : sptd) {
+        SCOPED_TRACE(s.pointerSize);
+        EXPECT_EQ(s.size, p.sptdSize);
+        EXPECT_EQ(s.dataTransferLength, p.sptdDataTransferLength);
+        EXPECT_EQ(s.dataBuffer, p.sptdDataBuffer);
+        EXPECT_EQ(s.senseInfoOffset, p.sptdSenseInfoOffset);
+        EXPECT_EQ(s.cdb, p.sptdCdb);
+        EXPECT_EQ(s.pointerSize, p.pointerSize);
+    }
+    const std::pair<const sim::AptdOffsets&, const PassThroughLayout&> aptd[] = {
+        {sim::kAptd32, kPassThroughLayout32}, {sim::kAptd64, kPassThroughLayout64}};
+    for (const auto& [a, p] : aptd) {
+        SCOPED_TRACE(a.pointerSize);
+        EXPECT_EQ(a.size, p.aptdSize);
+        EXPECT_EQ(a.dataTransferLength, p.aptdDataTransferLength);
+        EXPECT_EQ(a.dataBuffer, p.aptdDataBuffer);
+        EXPECT_EQ(a.previousTaskFile, p.aptdPreviousTaskFile);
+        EXPECT_EQ(a.currentTaskFile, p.aptdCurrentTaskFile);
+    }
+    EXPECT_EQ(sim::protocol_command::kCommand, offsetof(StorageProtocolCommand, Command));
+    EXPECT_EQ(sim::protocol_command::kStructureLength, sizeof(StorageProtocolCommand));
+    EXPECT_EQ(sim::protocol_query::kSize, sizeof(StorageProtocolQuery));
+    EXPECT_EQ(sim::srb_io_control::kSize, sizeof(SrbIoControl));
+    EXPECT_EQ(sim::kIoctlScsiPassThroughDirect, kIoctlScsiPassThroughDirect);
+    EXPECT_EQ(sim::kIoctlAtaPassThroughDirect, kIoctlAtaPassThroughDirect);
+    EXPECT_EQ(sim::kIoctlStorageProtocolCommand, kIoctlStorageProtocolCommand);
+    EXPECT_EQ(sim::kIoctlScsiMiniport, kIoctlScsiMiniport);
+    EXPECT_EQ(sim::kIoctlStorageQueryProperty, kIoctlStorageQueryProperty);
+}
+
+} // namespace
