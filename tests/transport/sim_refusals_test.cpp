@@ -367,13 +367,13 @@ TEST(SimRefusals, EachMalformedRequestIsRefusedAndTheCorrectOneAccepted) {
             Request first;
             c.before(first);
             const sim::TraceRecord rec = Send(drive, port, first);
-            ASSERT_EQ(Name(OutcomeOf(rec, first)), Name(Outcome::Accepted)) << rec.note;
+            ASSERT_STREQ(Name(OutcomeOf(rec, first)), Name(Outcome::Accepted)) << rec.note;
         }
         Request r;
         c.build(r);
         if (c.breakIt) c.breakIt(r);
         const sim::TraceRecord rec = Send(drive, port, r);
-        EXPECT_EQ(Name(OutcomeOf(rec, r)), Name(c.expected)) << rec.note;
+        EXPECT_STREQ(Name(OutcomeOf(rec, r)), Name(c.expected)) << rec.note;
         if (c.expected == Outcome::Accepted)
             EXPECT_EQ(rec.note.find("refused"), std::string::npos) << rec.note;
         else
