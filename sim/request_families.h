@@ -13,7 +13,12 @@
 //   rst_miniport.cpp          IOCTL_SCSI_MINIPORT on \\.\scsiN: (SRB_IO_CONTROL), "IntelNvm"
 //   rst_firmware.cpp          the RST miniport's "IntelFw " firmware requests
 //   device_tree.cpp           the device-tree queries (interfaces, properties, parents, ids)
-// A new family goes into a new file with a handler declared here and a case in paths.cpp.
+//   nvme_checks.cpp           what a drive refuses in a submission entry, whatever the path
+// Every file decodes with the simulator's own offsets and codes (windows_abi.h), never the
+// program's platform/requests.h, and refuses a wrong fixed field with Refuse() (the request
+// fails), ScsiExchange::Reject() (check condition) or an NVMe / ATA error status, leaving
+// "refused: <why>" in the trace. A new family goes into a new file with a handler declared
+// here and a case in paths.cpp.
 #pragma once
 #include "machine_impl.h"
 #include "windows_abi.h"
