@@ -6,9 +6,7 @@
 #include <cstring>
 
 namespace sim {
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 uint64_t AtaRegisters::Lba() const {
     uint64_t lba = static_cast<uint64_t>(current[2]) | (static_cast<uint64_t>(current[3]) << 8) |
@@ -79,20 +77,21 @@ AtaResult SataDrive::Execute(const AtaRegisters& regs, const uint8_t* toDrive, u
     case 0xC3:
         if (regs.Features() == 3) return reply(vendorInfo);
         if (regs.Features() == 4) return reply(geometry);
-        if (regs.Features() == 2) return reply(configRecord);
+        if (regs.Features() == 2) {
+            if (fromDrive == nullptr || fromLength != 4096 || regs.Count() != 8) return aborted;
+            return reply(configRecord);
+        }
         return aborted;
-    case 0xC2:
-        if (regs.Features() != 1 || toDrive == nullptr || toLength < 4096) return aborted;
+    case 0xC2: // the configuration record takes effect at once
+        if (regs.Features() != 1 || toDrive == nullptr || toLength != 4096 || regs.Count() != 8 ||
+            regs.Lba() != 0)
+            return aborted;
         std::memcpy(configRecord.data(), toDrive, 4096);
+        ShowRecordName();
+        events.push_back("record written, name \"" + firmwareRevision + "\"");
         return AtaResult{};
-    case 0x92: { // DOWNLOAD MICROCODE, offsets mode: count = blocks, LBA mid/high = block offset
-        if (regs.Features() != 3 || toDrive == nullptr) return aborted;
-        const uint64_t offset =
-            static_cast<uint64_t>(regs.current[3] | (regs.current[4] << 8)) * 512;
-        if (download.size() < offset + toLength) download.resize(offset + toLength);
-        std::memcpy(download.data() + offset, toDrive, toLength);
-        return AtaResult{};
-    }
+    case 0x92:
+        return DownloadMicrocode(regs, toDrive, toLength);
     default:
         return aborted;
     }

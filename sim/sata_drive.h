@@ -44,9 +44,36 @@ class SataDrive {
     std::vector<uint8_t> geometry;       // 0xC3 feature 4
     std::vector<uint8_t> configRecord;   // 0xC3 feature 2 / 0xC2 feature 1
 
-    // DOWNLOAD MICROCODE segments received (by block offset) and the image once complete.
-    std::vector<uint8_t> download;
+    // The firmware revision IDENTIFY DEVICE reports: the running record's vendor firmware name
+    // once an image was activated or a record written (see docs/drive-firmware-model.md).
     std::string firmwareRevision;
+
+    // Firmware download (DOWNLOAD MICROCODE, offsets mode 3): the segments of the download in
+    // progress, in order from block offset 0; the image running since the last activation
+    // (empty: the firmware the drive was described with).
+    std::vector<uint8_t> pending;
+    uint32_t segmentsReceived = 0;
+    std::vector<uint8_t> runningImage;
+    // What the drive did with downloads and records ("activated ...", "download discarded: ...").
+    std::vector<std::string> events;
+
+    // Fault on demand: the drive aborts the nth segment of a download (1 = the first) for the
+    // next `commands` commands that bring it (0 = every time), whichever route they take. On
+    // the ATA pass-through route a failing AtaCmd is two commands: the pass-through and its SAT
+    // fallback.
+    struct SegmentFault {
+        uint32_t nth = 0;
+        uint32_t commands = 0;
+        uint32_t fired = 0;
+    };
+    SegmentFault segmentFault;
+
+  private:
+    AtaResult DownloadMicrocode(const AtaRegisters& regs, const uint8_t* toDrive,
+                                uint32_t toLength);
+    void Discard(const std::string& why);
+    // Shows the running record's name as the IDENTIFY firmware revision.
+    void ShowRecordName();
 };
 
 } // namespace sim
