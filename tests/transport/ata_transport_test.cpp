@@ -195,8 +195,10 @@ TEST(SatBlock, IdentifyIsTheTwelveByteBlockWithDataIn) {
 TEST(SatBlock, DownloadMicrocodeChunkAndNoDataBlocks) {
     LoadSata("sata-scsi");
     OpenedDrive drive(1, true);
-    sim::Current().ClearTrace();
     std::vector<uint8_t> chunk(4096, 0x77);
+    // The drive takes segments in order: the first one opens the download.
+    ASSERT_EQ(IO_SAT_PassThrough(drive.handle, 0x92, 3, 0x5, 0, 0, chunk.data(), 4096), 1);
+    sim::Current().ClearTrace();
     ASSERT_EQ(IO_SAT_PassThrough(drive.handle, 0x92, 3, 0x5, 8 * 256, 0, chunk.data(), 4096), 1);
     ASSERT_EQ(IO_SAT_PassThrough(drive.handle, 0xE7, 0, 0x1, 0, 0, nullptr, 0), 1);
     auto r = TraceOf(kIoctlScsiPassThroughDirect);
@@ -246,8 +248,10 @@ TEST(SatBlock, AnUnalignedCallerBufferStillWorksBehindTheSasAdapter) {
 TEST(AtaRegisters, DownloadMicrocodeRegistersOnTheAtaRoute) {
     LoadSata("sata");
     OpenedDrive drive(1, true);
-    sim::Current().ClearTrace();
     std::vector<uint8_t> chunk(4096, 0x33);
+    // The drive takes segments in order: the first one opens the download.
+    ASSERT_EQ(AtaCmd(16, drive.handle, 0x92, 3, 0x5, 0, 0, chunk.data(), 4096), 1);
+    sim::Current().ClearTrace();
     ASSERT_EQ(AtaCmd(16, drive.handle, 0x92, 3, 0x5, 8 * 256, 0, chunk.data(), 4096), 1);
     auto r = TraceOf(kIoctlAtaPassThroughDirect);
     ASSERT_EQ(r.size(), 1u);
