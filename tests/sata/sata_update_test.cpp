@@ -148,6 +148,23 @@ TEST_P(SataUpdate, ACorruptedImageIsRefusedAtActivationAndTheUpdateFails) {
               events.end());
 }
 
+TEST_P(SataUpdate, ANameWrittenBeforeTheDownloadIsLostAtActivation) {
+    // A program that renames first and downloads afterwards: the image's own record replaces the
+    // one written, so the drive does not report the new name.
+    const std::vector<uint8_t> image = sim::MakeFirmwareImage({});
+    {
+        SataHandle drive;
+        VendorConfigRecord block;
+        ASSERT_EQ(ReadSataConfigRecord(&drive.context, drive.handle, &block), 1);
+        ASSERT_EQ(SetVendorFwName(&block, u"SF100002", nullptr), 1);
+        ASSERT_EQ(WriteSataConfigRecord(&drive.context, drive.handle, &block), 1);
+        EXPECT_EQ(Narrow(Probe().DiskFwVersion), "SF100002");
+    }
+    ASSERT_EQ(RunSataUpdate(&record_, image, u"KEEP"), 1);
+    EXPECT_EQ(TheDrive().runningImage, image);
+    EXPECT_EQ(Narrow(record_.DiskFwVersion), "IMAGEREC");
+}
+
 TEST_P(SataUpdate, ARecordThatReadsBackAllZeroIsNeverWrittenBack) {
     sim::FirmwareImageSpec spec;
     spec.cmfg = false;
