@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -50,9 +51,8 @@ struct Source {
 
 // The open data stream of one item.
 struct ItemStream {
-    uint8_t* readBuffer;
-    z_stream inflater;
-    bool inflaterReady;
+    uint8_t* readBuffer;   // the reader's, reused for every item
+    z_stream* inflater;    // the reader's, reset for every deflated item
     uint64_t nextReadPos; // offset of the next compressed byte, within the archive
     uint32_t compressedLeft;
     uint32_t uncompressedLeft;
@@ -86,6 +86,11 @@ struct LocalPlace {
     uint8_t extra[kExtraAhead];
 };
 
+struct ItemSpan {
+    uint32_t offset;
+    uint32_t index;
+};
+
 struct ArchiveState {
     Source source;
     uint32_t itemCount;
@@ -99,6 +104,16 @@ struct ArchiveState {
     uint32_t centralOffset;
     CentralRecord cur;
     ItemStream* stream;
+    // One read buffer and one inflate state serve every item of the archive in turn (at most
+    // one item stream is open at a time).
+    uint8_t* streamBuffer;
+    z_stream inflater;
+    bool inflaterReady;
+    // Every item's local header offset with its index, sorted by offset then index: an item
+    // whose offset a lower index already uses, or whose data reaches the next item's local
+    // header or the central directory, is refused. spanCount items were readable at open.
+    ItemSpan* spans;
+    uint32_t spanCount;
     // The local header of the item last built, so that opening its stream need not read it
     // again (the file is locked against writers while open).
     bool placeValid;
@@ -209,6 +224,60 @@ bool WalkTo(ArchiveState* a, uint32_t index) {
     return a->currentValid;
 }
 
+// Reads every central record once, as the walk would step through them, and sorts the local
+// header offsets. Stops at the first record that cannot be read: items from there on have no
+// span and are refused (the walk cannot reach them either).
+bool BuildSpans(ArchiveState* a) {
+    a->spanCount = 0;
+    if (a->itemCount == 0) return true;
+    a->spans = static_cast<ItemSpan*>(std::malloc(sizeof(ItemSpan) * a->itemCount));
+    if (a->spans == nullptr) return false;
+    uint8_t* buf = static_cast<uint8_t*>(std::malloc(kBufferSize));
+    if (buf == nullptr) return false;
+    uint64_t bufStart = 0;
+    uint32_t bufLen = 0;
+    uint64_t pos = a->centralOffset;
+    for (uint32_t i = 0; i < a->itemCount; ++i) {
+        if (pos < bufStart || pos + kCentralRecordSize > bufStart + bufLen) {
+            bufStart = pos;
+            if (!ReadUpTo(&a->source, a->bytesBefore + static_cast<int64_t>(pos), buf, kBufferSize,
+                          &bufLen))
+                break;
+            if (bufLen < kCentralRecordSize) break;
+        }
+        const uint8_t* r = buf + (pos - bufStart);
+        if (Le32(r) != kCentralSignature) break;
+        a->spans[i].offset = Le32(r + 42);
+        a->spans[i].index = i;
+        a->spanCount = i + 1;
+        pos += kCentralRecordSize + Le16(r + 28) + Le16(r + 30) + Le16(r + 32);
+    }
+    std::free(buf);
+    std::sort(a->spans, a->spans + a->spanCount, [](const ItemSpan& x, const ItemSpan& y) {
+        return x.offset != y.offset ? x.offset < y.offset : x.index < y.index;
+    });
+    return true;
+}
+
+// True when the current item owns its local header (no lower index uses the same offset) and
+// its data, ending at dataEnd, stays clear of the next item's local header and of the central
+// directory. So no byte of the archive is inflated for two items, and the output of the whole
+// archive is bounded by the sizes its central directory declares.
+bool DataIsItsOwn(const ArchiveState* a, uint64_t dataEnd) {
+    const uint32_t offset = a->cur.localHeaderOffset;
+    if (a->currentItem >= a->spanCount) return false;
+    const ItemSpan* begin = a->spans;
+    const ItemSpan* end = begin + a->spanCount;
+    const ItemSpan* first = std::lower_bound(
+        begin, end, offset, [](const ItemSpan& x, uint32_t o) { return x.offset < o; });
+    if (first == end || first->offset != offset || first->index != a->currentItem) return false;
+    const ItemSpan* next = std::upper_bound(
+        first, end, offset, [](uint32_t o, const ItemSpan& x) { return o < x.offset; });
+    uint64_t limit = a->centralOffset;
+    if (next != end && next->offset < limit) limit = next->offset;
+    return dataEnd <= limit;
+}
+
 // Checks the current item's local header against its central record (and its stored name,
 // when given).
 bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
@@ -247,6 +316,7 @@ bool CheckLocalHeader(ArchiveState* a, const uint8_t* name, LocalPlace* place) {
         static_cast<uint64_t>(c.localHeaderOffset) + kLocalHeaderSize + c.nameLength;
     place->extraLength = extraLength;
     place->dataStart = place->extraStart + extraLength;
+    if (!DataIsItsOwn(a, place->dataStart + c.compressedSize)) return false;
     uint32_t extraAt = kLocalHeaderSize + c.nameLength;
     place->extraRead = extraLength <= kExtraAhead && got >= extraAt + extraLength;
     if (place->extraRead) std::memcpy(place->extra, h + extraAt, extraLength);
@@ -283,8 +353,6 @@ void Decrypt(uint32_t* keys, uint8_t* data, uint32_t size) {
 void CloseStream(ArchiveState* a) {
     ItemStream* s = a->stream;
     if (s == nullptr) return;
-    if (s->inflaterReady) inflateEnd(&s->inflater);
-    std::free(s->readBuffer);
     delete s;
     a->stream = nullptr;
 }
@@ -296,23 +364,25 @@ ArchiveResult OpenStream(ArchiveState* a, const char* password) {
         place = a->place;
     else if (!CheckLocalHeader(a, nullptr, &place))
         return ARC_CORRUPT;
-    auto* s = new (std::nothrow) ItemStream{};
-    if (s == nullptr) return ARC_NO_MEMORY;
-    s->readBuffer = static_cast<uint8_t*>(std::malloc(kBufferSize));
-    if (s->readBuffer == nullptr) {
-        delete s;
-        return ARC_NO_MEMORY;
+    if (a->streamBuffer == nullptr) {
+        a->streamBuffer = static_cast<uint8_t*>(std::malloc(kBufferSize));
+        if (a->streamBuffer == nullptr) return ARC_NO_MEMORY;
     }
     const CentralRecord& c = a->cur;
-    s->method = c.method;
     if (c.method == 8) {
-        if (inflateInit2(&s->inflater, -MAX_WBITS) != Z_OK) {
-            std::free(s->readBuffer);
-            delete s;
-            return ARC_NO_MEMORY;
+        // One inflate state per reader: set up once, reset for every further item.
+        if (!a->inflaterReady) {
+            if (inflateInit2(&a->inflater, -MAX_WBITS) != Z_OK) return ARC_NO_MEMORY;
+            a->inflaterReady = true;
+        } else if (inflateReset(&a->inflater) != Z_OK) {
+            return ARC_FLATE;
         }
-        s->inflaterReady = true;
     }
+    auto* s = new (std::nothrow) ItemStream{};
+    if (s == nullptr) return ARC_NO_MEMORY;
+    s->readBuffer = a->streamBuffer;
+    s->inflater = &a->inflater;
+    s->method = c.method;
     s->compressedLeft = c.compressedSize;
     s->uncompressedLeft = c.uncompressedSize;
     s->crc = 0;
@@ -401,7 +471,7 @@ StreamStatus ReadStream(ItemStream* s, uint8_t* out, uint32_t wanted, uint32_t* 
             s->in += produced;
             s->inLeft -= produced;
         } else {
-            z_stream& z = s->inflater;
+            z_stream& z = *s->inflater;
             z.next_in = const_cast<Bytef*>(s->in);
             z.avail_in = s->inLeft;
             z.next_out = out + *got;
@@ -436,7 +506,9 @@ bool StartsWith(const char16_t* text, const char16_t* prefix) {
 }
 
 // Removes drive prefixes, leading separators and parent references from a stored name, so
-// that what is left is a path inside the extract folder. Control characters become "_".
+// that what is left is a path inside the extract folder. Other characters are kept as they
+// are: a name that Windows would misread is refused at extraction, never changed into
+// another name.
 void CleanName(char16_t* name) {
     static const char16_t* const kParents[] = {u"\\..\\", u"\\../", u"/../", u"/..\\"};
     for (;;) {
@@ -460,8 +532,6 @@ void CleanName(char16_t* name) {
         if (cut == nullptr) break;
         std::memmove(name, cut, (WLen(cut) + 1) * sizeof(char16_t));
     }
-    for (char16_t* p = name; *p != 0; ++p)
-        if (*p < 0x20) *p = u'_';
 }
 
 uint32_t ItemAttributes(const CentralRecord& c) {
@@ -609,6 +679,9 @@ bool PutExtractFolder(ArchiveReader* r, const char16_t* folder) {
 void FreeReader(ArchiveReader* r) {
     if (r->archive != nullptr) {
         CloseStream(r->archive);
+        if (r->archive->inflaterReady) inflateEnd(&r->archive->inflater);
+        std::free(r->archive->streamBuffer);
+        std::free(r->archive->spans);
         if (r->archive->source.ownsHandle) PlatFileClose(r->archive->source.file);
         delete r->archive;
     }
@@ -658,6 +731,62 @@ bool HasParentPart(const char16_t* target) {
                 onlyDotsBlanks = false;
         }
         if (onlyDotsBlanks && dots >= 2) return true;
+        p = *q != 0 ? q + 1 : q;
+    }
+    return false;
+}
+
+char16_t AsciiUpper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+// True when the part [begin, end) of a name (before its first dot, trailing blanks dropped)
+// is a device name that Windows opens instead of a file, in any letter case: CON, PRN, AUX,
+// NUL, COM0-9, LPT0-9 (also with a superscript 1, 2 or 3), CONIN$, CONOUT$.
+bool IsDeviceName(const char16_t* begin, const char16_t* end) {
+    const char16_t* stop = begin;
+    while (stop < end && *stop != u'.')
+        ++stop;
+    while (stop > begin && stop[-1] == u' ')
+        --stop;
+    char16_t up[8];
+    size_t n = static_cast<size_t>(stop - begin);
+    if (n < 3 || n > 7) return false;
+    for (size_t i = 0; i < n; ++i)
+        up[i] = AsciiUpper(begin[i]);
+    auto is = [&](const char16_t* word) {
+        size_t k = 0;
+        for (; word[k] != 0; ++k)
+            if (k >= n || up[k] != word[k]) return false;
+        return k == n;
+    };
+    if (is(u"CON") || is(u"PRN") || is(u"AUX") || is(u"NUL") || is(u"CONIN$") || is(u"CONOUT$"))
+        return true;
+    if (n == 4 && ((up[0] == u'C' && up[1] == u'O' && up[2] == u'M') ||
+                   (up[0] == u'L' && up[1] == u'P' && up[2] == u'T'))) {
+        char16_t d = up[3];
+        return (d >= u'0' && d <= u'9') || d == u'\u00B9' || d == u'\u00B2' || d == u'\u00B3';
+    }
+    return false;
+}
+
+// True when Windows would not create the file or folder that the relative path seems to name:
+// a device name in any component, a colon (a stream of another file), a component ending in a
+// dot or a blank (Windows drops them, so "a." would write "a"), or a character Windows forbids
+// in names (< > " | ? * and control characters). Empty components are left to the folder
+// code. Refused on every build, so that what Linux extracts is what Windows extracts.
+bool WindowsMisreads(const char16_t* path) {
+    const char16_t* p = path;
+    while (*p != 0) {
+        const char16_t* q = p;
+        for (; *q != 0 && !IsSeparator(*q); ++q) {
+            char16_t c = *q;
+            if (c < 0x20 || c == u':' || c == u'<' || c == u'>' || c == u'"' || c == u'|' ||
+                c == u'?' || c == u'*')
+                return true;
+        }
+        if (q > p && (q[-1] == u'.' || q[-1] == u' ')) return true;
+        if (q > p && IsDeviceName(p, q)) return true;
         p = *q != 0 ? q + 1 : q;
     }
     return false;
@@ -766,6 +895,11 @@ ArchiveHandle* OpenArchive(const char16_t* path, const char* password) {
         Done(ARC_NO_FILE);
         return nullptr;
     }
+    if (!BuildSpans(a)) {
+        FreeReader(r);
+        Done(ARC_NO_MEMORY);
+        return nullptr;
+    }
     GoToFirst(a);
     auto* h = new (std::nothrow) ArchiveHandle{};
     if (h == nullptr) {
@@ -840,23 +974,29 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle* handle, int32_t index, const cha
         r->cachedIndex = index;
     }
 
-    // An empty target would name the extract folder itself; a relative one must stay inside it.
+    // An empty target would name the extract folder itself; a relative one must stay inside it,
+    // and no part of it may be a name that Windows reads as a device, a stream or another name.
     bool absolute = IsSeparator(target[0]) || (target[0] != 0 && target[1] == u':');
     if (target[0] == 0 || (!absolute && HasParentPart(target))) return Done(ARC_BAD_ARGUMENTS);
-    const char16_t* base = absolute ? nullptr : r->extractFolder;
+    if (WindowsMisreads(target[0] != 0 && target[1] == u':' ? target + 2 : target))
+        return Done(ARC_BAD_ARGUMENTS);
     size_t targetLen = WLen(target);
     if (targetLen >= kPathUnits) return Done(ARC_BAD_ARGUMENTS);
 
     // A directory item, or an empty item whose name ends in a separator: make the folder.
+    // Below the extract folder no link is followed; an absolute target is the caller's own.
     if ((item.attributes & PLAT_ATTR_DIRECTORY) ||
         (item.uncompressedSize == 0 && IsSeparator(target[targetLen - 1]))) {
         char16_t full[kPathUnits];
-        if (Format(full, kPathUnits, u"%s%s", base ? base : u"", target) < 0)
+        if (Format(full, kPathUnits, u"%s%s", absolute ? u"" : r->extractFolder, target) < 0)
             return Done(ARC_BAD_ARGUMENTS);
-        EnsureFolders(base, target);
-        uint32_t at = PlatGetFileAttributes(full);
-        // A file in the way is not the folder that was asked for.
-        if (at == PLAT_INVALID_ATTRIBUTES || !(at & PLAT_ATTR_DIRECTORY)) return Done(ARC_NO_FILE);
+        if (absolute) EnsureFolders(nullptr, target);
+        int32_t why = PLAT_BELOW_FAILED;
+        PlatHandle folder =
+            PlatFolderOpenBelow(absolute ? target : r->extractFolder, absolute ? u"" : target,
+                                1, &why);
+        if (folder == PLAT_INVALID_HANDLE) return Done(ARC_NO_FILE); // a link, or a file in the way
+        PlatFolderClose(folder);
         return Done(ARC_OK);
     }
 
@@ -878,25 +1018,42 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle* handle, int32_t index, const cha
     else
         n = Format(outPath, kPathUnits, u"%s%s%s", r->extractFolder, dirPart, fileName);
     if (n < 0 || fileName[0] == 0) return Done(ARC_BAD_ARGUMENTS);
-    // Folders are made only when the file cannot be created without them: for every item of
-    // an existing folder that saves a look at each of its ancestors.
-    PlatHandle out = PlatFileCreate(outPath, item.attributes);
-    if (out == PLAT_INVALID_HANDLE) {
-        EnsureFolders(dirAbsolute ? nullptr : r->extractFolder, dirPart);
-        out = PlatFileCreate(outPath, item.attributes);
+
+    // The item's folder, reached without following a link below the extract folder (an
+    // absolute directory part is the caller's own folder and is made as it stands).
+    if (dirAbsolute) EnsureFolders(nullptr, dirPart);
+    int32_t why = PLAT_BELOW_FAILED;
+    PlatHandle folder = dirAbsolute ? PlatFolderOpenBelow(dirPart, u"", 0, &why)
+                                    : PlatFolderOpenBelow(r->extractFolder, dirPart, 1, &why);
+    if (folder == PLAT_INVALID_HANDLE) return Done(ARC_NO_FILE);
+    // What is at the name now must be a file that Windows would let us replace, or nothing: a
+    // link there is not followed and not replaced, and a read-only file stays.
+    uint32_t there = PlatFolderEntry(folder, fileName);
+    if (there != PLAT_ENTRY_NONE && there != PLAT_ENTRY_FILE) {
+        PlatFolderClose(folder);
+        return Done(ARC_NO_FILE);
     }
-    if (out == PLAT_INVALID_HANDLE) return Done(ARC_NO_FILE);
+    // The item is written under a temporary name and takes its own name only once its length
+    // and CRC-32 checked out: a failed item leaves no file of its own, and a file already at
+    // the name stays as it was.
+    char16_t tempName[64];
+    PlatHandle out = PlatTempFileCreate(folder, tempName);
+    if (out == PLAT_INVALID_HANDLE) {
+        PlatFolderClose(folder);
+        return Done(ARC_NO_FILE);
+    }
     res = Unpack(r, index, out, &item);
-    PlatFileClose(out);
     CloseStream(a);
     r->openItem = -1;
-    // A file whose content is wrong or incomplete must not stay where the item's name leads.
-    // (A wrong password leaves the empty file: no data was written.)
-    if (res != ARC_OK && res != ARC_PASSWORD) {
-        if (item.attributes & PLAT_ATTR_READONLY)
-            PlatSetFileAttributes(outPath, item.attributes & ~PLAT_ATTR_READONLY);
-        PlatDeleteFile(outPath);
+    if (res == ARC_OK) {
+        // The rename can fail on Windows when another program holds the file of that name.
+        if (PlatTempFileCommit(folder, out, tempName, fileName, item.attributes) != PLAT_BELOW_OK)
+            res = ARC_WRITE_FAILED;
+    } else if (PlatTempFileDiscard(folder, out, tempName) != PLAT_BELOW_OK) {
+        // The folder now holds a stray temporary file: say so rather than the cause.
+        res = ARC_WRITE_FAILED;
     }
+    PlatFolderClose(folder);
     return Done(res);
 }
 

@@ -1,5 +1,5 @@
-// Files and folders: open, read, write, seek, size, file times, folders, attributes, folder
-// listing, delete, the current and the temporary folder, and the calendar conversions the
+// Files and folders: open, read, write, seek, size, file times, folders, attributes, writing
+// below a folder without following links, folder listing, delete, the current and the temporary folder, and the calendar conversions the
 // file times need.
 //
 // Windows: CreateFileW, ReadFile, WriteFile, SetFilePointer, SetFileTime, CreateDirectoryW,
@@ -65,6 +65,50 @@ int32_t PlatDeleteFile(const char16_t* path);
 uint32_t PlatGetFileAttributes(const char16_t* path);
 // Sets the read-only, hidden, system and archive bits of a file. 1 or 0.
 int32_t PlatSetFileAttributes(const char16_t* path, uint32_t attributes);
+
+// ---- Writing below a folder without following links ----
+// The archive reader writes into a folder that other processes of the user can write to, so
+// below the folder it was given it never passes through a symbolic link, junction or other
+// reparse point, and it writes each file under a temporary name that takes the file's own
+// name only once the file is complete.
+
+// Results of the calls below.
+inline constexpr int32_t PLAT_BELOW_OK = 1;
+inline constexpr int32_t PLAT_BELOW_FAILED = 0; // could not be created, opened, renamed
+inline constexpr int32_t PLAT_BELOW_LINK = -1;  // a link or reparse point is in the way
+inline constexpr int32_t PLAT_BELOW_LEFT_OVER = -2; // the temporary file could not be removed
+
+// Opens the folder base + relative ("a\b\" or "a/b", may be empty), creating the missing
+// folders of relative from the outermost inward when create is 1. base is the caller's own
+// folder, used as it is; below it every folder is checked and none is followed when it is a
+// link or reparse point (*result PLAT_BELOW_LINK). The folders stay open until
+// PlatFolderClose, so that none of them can be renamed, removed or turned into a link
+// meanwhile. PLAT_INVALID_HANDLE on failure, with *result saying why.
+PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, int32_t create,
+                               int32_t* result);
+void PlatFolderClose(PlatHandle folder);
+
+// What a name in an open folder is, without following a link.
+inline constexpr uint32_t PLAT_ENTRY_NONE = 0;
+inline constexpr uint32_t PLAT_ENTRY_FILE = 1;
+inline constexpr uint32_t PLAT_ENTRY_READONLY_FILE = 2; // Windows will not replace it
+inline constexpr uint32_t PLAT_ENTRY_FOLDER = 3;
+inline constexpr uint32_t PLAT_ENTRY_LINK = 4; // symbolic link, junction, reparse point
+inline constexpr uint32_t PLAT_ENTRY_OTHER = 5;
+uint32_t PlatFolderEntry(PlatHandle folder, const char16_t* name);
+
+// Creates a new, empty file under a fresh temporary name in the folder, for writing with
+// PlatFileWrite, no sharing. tempName (room for 64 units) receives the name. The file is
+// always new: an existing name or a link is never opened. PLAT_INVALID_HANDLE on failure.
+PlatHandle PlatTempFileCreate(PlatHandle folder, char16_t* tempName);
+// Gives the complete temporary file its attributes, closes it and renames it to name in the
+// same folder, replacing a file of that name in one step. When the rename cannot be done the
+// temporary file is removed and PLAT_BELOW_FAILED returned (PLAT_BELOW_LEFT_OVER when it
+// cannot be removed either); the file of that name is then as it was.
+int32_t PlatTempFileCommit(PlatHandle folder, PlatHandle file, const char16_t* tempName,
+                           const char16_t* name, uint32_t attributes);
+// Closes and removes an unfinished temporary file: PLAT_BELOW_OK, or PLAT_BELOW_LEFT_OVER.
+int32_t PlatTempFileDiscard(PlatHandle folder, PlatHandle file, const char16_t* tempName);
 
 // One entry of a folder listing (WIN32_FIND_DATAW, reduced).
 struct PlatFindData {

@@ -169,6 +169,11 @@ const std::map<std::string, std::string> kDeviations = {
     // The local extra field is walked only for the timestamp block and never past its end;
     // a malformed block there does not touch the item's data, which is exact.
     {"libzip/incons-ef-local-id-size.zip", "item ok"},
+    // Names holding control characters or characters Windows forbids (" * : < > ?) are refused
+    // with 0x10000 on every build instead of being changed into another name; the archive's
+    // other names extract.
+    {"libzip/test-cp437.zip", "names refused"},
+    {"libzip/test-cp437-comment-utf-8.zip", "names refused"},
 };
 
 bool OkClass(const std::string& cls) {
@@ -248,6 +253,17 @@ TEST(ArchiveCorpusTest, EveryArchiveOfTheCorpus) {
             if (allExact) ++t.okClassExact;
         }
 
+        if (deviation == "names refused") {
+            int refused = 0;
+            for (auto& o : r.items) {
+                EXPECT_TRUE(o.result == ARC_OK || o.result == ARC_BAD_ARGUMENTS) << o.name;
+                if (o.result == ARC_BAD_ARGUMENTS) {
+                    ++refused;
+                    EXPECT_FALSE(o.written) << o.name;
+                }
+            }
+            EXPECT_GT(refused, 0);
+        }
         if (ambiguous) continue;
         if (cls.rfind("REFUSE-", 0) == 0) {
             if (deviation == "opens") continue;

@@ -124,13 +124,14 @@ class Scratch {
     fs::path path_;
 };
 
-// Every file and folder under root, as generic relative paths.
+// Every file and folder under root, as generic relative paths (folders end in "/"); links
+// are listed as they are, not followed.
 inline std::vector<std::string> Tree(const fs::path& root) {
     std::vector<std::string> out;
     std::error_code ec;
     for (auto& e : fs::recursive_directory_iterator(root, ec))
-        out.push_back(Str(fs::relative(e.path(), root).generic_u8string()) +
-                      (e.is_directory() ? "/" : ""));
+        out.push_back(Str(e.path().lexically_relative(root).generic_u8string()) +
+                      (fs::is_directory(e.symlink_status()) ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
 }

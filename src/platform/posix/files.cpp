@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -241,6 +242,107 @@ int32_t PlatSetFileAttributes(const char16_t* path, uint32_t attributes) {
     else
         mode |= S_IWUSR;
     return chmod(native.c_str(), mode) == 0 ? 1 : 0;
+}
+
+// ---- Writing below a folder without following links ----
+// A folder handle carries the folder's descriptor; every name below it is reached with
+// openat/mkdirat/renameat relative to the descriptor of its parent, O_NOFOLLOW at each step.
+
+PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, int32_t create,
+                               int32_t* result) {
+    *result = PLAT_BELOW_FAILED;
+    std::string root = NativePath(base);
+    if (root.empty()) root = ".";
+    int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 && errno == ENOENT && create) {
+        mkdir(root.c_str(), 0777);
+        dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (dir < 0) return PLAT_INVALID_HANDLE;
+    std::string rel = NativePath(relative);
+    size_t at = 0;
+    while (at < rel.size()) {
+        size_t slash = rel.find('/', at);
+        if (slash == std::string::npos) slash = rel.size();
+        std::string part = rel.substr(at, slash - at);
+        at = slash + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") { // never upwards, whatever the caller checked
+            close(dir);
+            return PLAT_INVALID_HANDLE;
+        }
+        int next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create) {
+            if (mkdirat(dir, part.c_str(), 0777) == 0 || errno == EEXIST)
+                next = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            struct stat st {};
+            if (fstatat(dir, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                *result = PLAT_BELOW_LINK;
+            close(dir);
+            return PLAT_INVALID_HANDLE;
+        }
+        close(dir);
+        dir = next;
+    }
+    *result = PLAT_BELOW_OK;
+    return FromFd(dir);
+}
+
+void PlatFolderClose(PlatHandle folder) {
+    PlatFileClose(folder);
+}
+
+uint32_t PlatFolderEntry(PlatHandle folder, const char16_t* name) {
+    struct stat st {};
+    if (fstatat(ToFd(folder), NativePath(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? PLAT_ENTRY_NONE : PLAT_ENTRY_OTHER;
+    if (S_ISLNK(st.st_mode)) return PLAT_ENTRY_LINK;
+    if (S_ISDIR(st.st_mode)) return PLAT_ENTRY_FOLDER;
+    if (!S_ISREG(st.st_mode)) return PLAT_ENTRY_OTHER;
+    return (st.st_mode & 0222) == 0 ? PLAT_ENTRY_READONLY_FILE : PLAT_ENTRY_FILE;
+}
+
+PlatHandle PlatTempFileCreate(PlatHandle folder, char16_t* tempName) {
+    static uint32_t counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "~fw%x-%x.tmp", static_cast<unsigned>(getpid()),
+                      ++counter);
+        int fd = openat(ToFd(folder), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return PLAT_INVALID_HANDLE;
+        size_t i = 0;
+        for (; name[i] != 0; ++i)
+            tempName[i] = static_cast<char16_t>(name[i]);
+        tempName[i] = 0;
+        return FromFd(fd);
+    }
+    return PLAT_INVALID_HANDLE;
+}
+
+int32_t PlatTempFileCommit(PlatHandle folder, PlatHandle file, const char16_t* tempName,
+                           const char16_t* name, uint32_t attributes) {
+    static const mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
+    fchmod(ToFd(file), ModeFor(attributes) & ~mask);
+    close(ToFd(file));
+    std::string temp = NativePath(tempName);
+    if (renameat(ToFd(folder), temp.c_str(), ToFd(folder), NativePath(name).c_str()) == 0)
+        return PLAT_BELOW_OK;
+    return unlinkat(ToFd(folder), temp.c_str(), 0) == 0 ? PLAT_BELOW_FAILED
+                                                         : PLAT_BELOW_LEFT_OVER;
+}
+
+int32_t PlatTempFileDiscard(PlatHandle folder, PlatHandle file, const char16_t* tempName) {
+    close(ToFd(file));
+    return unlinkat(ToFd(folder), NativePath(tempName).c_str(), 0) == 0 ? PLAT_BELOW_OK
+                                                                        : PLAT_BELOW_LEFT_OVER;
 }
 
 PlatHandle PlatFindFirst(const char16_t* pattern, PlatFindData* found) {

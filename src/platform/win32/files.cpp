@@ -110,6 +110,216 @@ int32_t PlatSetFileAttributes(const char16_t* path, uint32_t attributes) {
     return SetFileAttributesW(W(path), attributes) ? 1 : 0;
 }
 
+// ---- Writing below a folder without following links ----
+// Every folder below the base is opened with FILE_FLAG_OPEN_REPARSE_POINT and checked for
+// FILE_ATTRIBUTE_REPARSE_POINT (a junction or symbolic link), and stays open without
+// FILE_SHARE_WRITE or FILE_SHARE_DELETE until PlatFolderClose: while it is held nobody can
+// rename or remove it, or make it a junction, so the path through it keeps meaning what was
+// checked.
+
+namespace {
+constexpr int kMaxHeld = 132; // a 260-unit path has at most 130 folders
+struct FolderBelow {
+    HANDLE held[kMaxHeld];
+    int count;
+    wchar_t path[260]; // the folder, ending in "\"
+    size_t length;
+};
+
+void ReleaseFolder(FolderBelow* f) {
+    for (int i = 0; i < f->count; ++i)
+        CloseHandle(f->held[i]);
+    HeapFree(GetProcessHeap(), 0, f);
+}
+
+// base path + name of a folder entry; false when it does not fit.
+bool EntryPath(const FolderBelow* f, const char16_t* name, wchar_t* out) {
+    size_t n = 0;
+    while (name[n] != 0)
+        ++n;
+    if (f->length + n + 1 > 260) return false;
+    for (size_t i = 0; i < f->length; ++i)
+        out[i] = f->path[i];
+    for (size_t i = 0; i <= n; ++i)
+        out[f->length + i] = static_cast<wchar_t>(name[i]);
+    return true;
+}
+} // namespace
+
+PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, int32_t create,
+                               int32_t* result) {
+    *result = PLAT_BELOW_FAILED;
+    auto* f = static_cast<FolderBelow*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
+                                                  sizeof(FolderBelow)));
+    if (f == nullptr) return PLAT_INVALID_HANDLE;
+    size_t n = 0;
+    for (; base[n] != 0; ++n) {
+        if (n + 2 >= 260) {
+            ReleaseFolder(f);
+            return PLAT_INVALID_HANDLE;
+        }
+        f->path[n] = base[n] == u'/' ? L'\\' : static_cast<wchar_t>(base[n]);
+    }
+    if (n > 0 && f->path[n - 1] != L'\\') f->path[n++] = L'\\';
+    f->path[n] = 0;
+    f->length = n;
+    // The base is the caller's folder: made when missing, used as it is.
+    if (n > 0) {
+        DWORD at = GetFileAttributesW(f->path);
+        if (at == INVALID_FILE_ATTRIBUTES && create) {
+            CreateDirectoryW(f->path, nullptr);
+            at = GetFileAttributesW(f->path);
+        }
+        if (at == INVALID_FILE_ATTRIBUTES || !(at & FILE_ATTRIBUTE_DIRECTORY)) {
+            ReleaseFolder(f);
+            return PLAT_INVALID_HANDLE;
+        }
+    }
+    for (size_t i = 0; relative[i] != 0;) {
+        size_t j = i;
+        while (relative[j] != 0 && relative[j] != u'\\' && relative[j] != u'/')
+            ++j;
+        size_t len = j - i;
+        bool dot = len == 1 && relative[i] == u'.';
+        bool dotdot = len == 2 && relative[i] == u'.' && relative[i + 1] == u'.';
+        if (dotdot || f->length + len + 2 > 260 || f->count >= kMaxHeld) {
+            ReleaseFolder(f);
+            return PLAT_INVALID_HANDLE;
+        }
+        if (len > 0 && !dot) {
+            for (size_t k = 0; k < len; ++k)
+                f->path[f->length + k] = static_cast<wchar_t>(relative[i + k]);
+            f->path[f->length + len] = 0;
+            if (create && GetFileAttributesW(f->path) == INVALID_FILE_ATTRIBUTES)
+                CreateDirectoryW(f->path, nullptr);
+            HANDLE h = CreateFileW(f->path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr);
+            BY_HANDLE_FILE_INFORMATION info{};
+            DWORD at = INVALID_FILE_ATTRIBUTES;
+            if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info))
+                at = info.dwFileAttributes;
+            else
+                at = GetFileAttributesW(f->path);
+            if (h != INVALID_HANDLE_VALUE) f->held[f->count++] = h;
+            if (at != INVALID_FILE_ATTRIBUTES && (at & FILE_ATTRIBUTE_REPARSE_POINT))
+                *result = PLAT_BELOW_LINK;
+            if (h == INVALID_HANDLE_VALUE || at == INVALID_FILE_ATTRIBUTES ||
+                (at & FILE_ATTRIBUTE_REPARSE_POINT) || !(at & FILE_ATTRIBUTE_DIRECTORY)) {
+                ReleaseFolder(f);
+                return PLAT_INVALID_HANDLE;
+            }
+            f->length += len;
+            f->path[f->length++] = L'\\';
+            f->path[f->length] = 0;
+        }
+        i = relative[j] != 0 ? j + 1 : j;
+    }
+    *result = PLAT_BELOW_OK;
+    return f;
+}
+
+void PlatFolderClose(PlatHandle folder) {
+    if (folder != PLAT_INVALID_HANDLE && folder != nullptr)
+        ReleaseFolder(static_cast<FolderBelow*>(folder));
+}
+
+uint32_t PlatFolderEntry(PlatHandle folder, const char16_t* name) {
+    wchar_t path[260];
+    if (!EntryPath(static_cast<FolderBelow*>(folder), name, path)) return PLAT_ENTRY_OTHER;
+    DWORD at = GetFileAttributesW(path);
+    if (at == INVALID_FILE_ATTRIBUTES) {
+        DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? PLAT_ENTRY_NONE
+                                                                       : PLAT_ENTRY_OTHER;
+    }
+    if (at & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_ENTRY_LINK;
+    if (at & FILE_ATTRIBUTE_DIRECTORY) return PLAT_ENTRY_FOLDER;
+    if (at & FILE_ATTRIBUTE_DEVICE) return PLAT_ENTRY_OTHER;
+    return (at & FILE_ATTRIBUTE_READONLY) ? PLAT_ENTRY_READONLY_FILE : PLAT_ENTRY_FILE;
+}
+
+PlatHandle PlatTempFileCreate(PlatHandle folder, char16_t* tempName) {
+    static LONG counter = 0;
+    auto* f = static_cast<FolderBelow*>(folder);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char16_t name[64];
+        // "~fw" + process id + counter in hex + ".tmp"
+        unsigned long parts[2] = {GetCurrentProcessId(),
+                                  static_cast<unsigned long>(InterlockedIncrement(&counter))};
+        int n = 0;
+        for (const char16_t* p = u"~fw"; *p != 0; ++p)
+            name[n++] = *p;
+        for (int k = 0; k < 2; ++k) {
+            if (k == 1) name[n++] = u'-';
+            for (int shift = 28; shift >= 0; shift -= 4)
+                name[n++] = u"0123456789abcdef"[(parts[k] >> shift) & 0xF];
+        }
+        for (const char16_t* p = u".tmp"; *p != 0; ++p)
+            name[n++] = *p;
+        name[n] = 0;
+        wchar_t path[260];
+        if (!EntryPath(f, name, path)) return PLAT_INVALID_HANDLE;
+        HANDLE h = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            DWORD e = GetLastError();
+            if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
+            return PLAT_INVALID_HANDLE;
+        }
+        for (int i = 0; i <= n; ++i)
+            tempName[i] = name[i];
+        return h;
+    }
+    return PLAT_INVALID_HANDLE;
+}
+
+namespace {
+// Marks an open file for deletion at its close (it is held without sharing, so no other
+// program can be holding it), then closes it; a plain delete after the close where that
+// cannot be done. PLAT_BELOW_OK or PLAT_BELOW_LEFT_OVER.
+int32_t RemoveTemp(FolderBelow* f, HANDLE file, const char16_t* tempName) {
+    FILE_DISPOSITION_INFO dispose{};
+    dispose.DeleteFile = TRUE;
+    BOOL marked = SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
+    CloseHandle(file);
+    wchar_t path[260];
+    if (!EntryPath(f, tempName, path)) return PLAT_BELOW_LEFT_OVER;
+    if (marked && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return PLAT_BELOW_OK;
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path)) return PLAT_BELOW_OK;
+    return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? PLAT_BELOW_OK
+                                                               : PLAT_BELOW_LEFT_OVER;
+}
+} // namespace
+
+int32_t PlatTempFileCommit(PlatHandle folder, PlatHandle file, const char16_t* tempName,
+                           const char16_t* name, uint32_t attributes) {
+    auto* f = static_cast<FolderBelow*>(folder);
+    wchar_t from[260], to[260];
+    if (!EntryPath(f, tempName, from) || !EntryPath(f, name, to)) {
+        RemoveTemp(f, file, tempName);
+        return PLAT_BELOW_FAILED;
+    }
+    // The attributes are given through the handle while it is still held without sharing.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                         FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    CloseHandle(file);
+    if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)) return PLAT_BELOW_OK;
+    SetFileAttributesW(from, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(from) || GetFileAttributesW(from) == INVALID_FILE_ATTRIBUTES)
+        return PLAT_BELOW_FAILED;
+    return PLAT_BELOW_LEFT_OVER;
+}
+
+int32_t PlatTempFileDiscard(PlatHandle folder, PlatHandle file, const char16_t* tempName) {
+    return RemoveTemp(static_cast<FolderBelow*>(folder), file, tempName);
+}
+
 PlatHandle PlatFindFirst(const char16_t* pattern, PlatFindData* found) {
     WIN32_FIND_DATAW w;
     HANDLE h = FindFirstFileW(W(pattern), &w);
