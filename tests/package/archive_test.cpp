@@ -219,6 +219,34 @@ TEST_F(ArchiveTest, NothingLandsOutsideTheExtractFolder) {
     EXPECT_FALSE(fs::exists(fs::path(scratch_.path()).parent_path() / "evil1.txt"));
 }
 
+// Windows will not replace a file that another program holds open without allowing its
+// deletion (a virus scanner reading it): the item then fails with 0x400, the held file keeps
+// its content and no temporary file stays. Where open files can be replaced (Linux), the item
+// simply replaces it.
+TEST_F(ArchiveTest, AFileThatCannotBeReplacedIsReported) {
+    Archive a = Open(BuildZip({File("held.fw", "new image")}).bytes);
+    ASSERT_TRUE(a);
+    WriteBytes(scratch_.path() / "probe", Bytes("p"));
+    PlatHandle probe = PlatFileOpenRead(P(scratch_.path() / "probe").c_str());
+    ASSERT_NE(probe, PLAT_INVALID_HANDLE);
+    const bool heldFilesStay = PlatDeleteFile(P(scratch_.path() / "probe").c_str()) == 0;
+    PlatFileClose(probe);
+
+    WriteBytes(Out() / "held.fw", Bytes("old image"));
+    PlatHandle held = PlatFileOpenRead(P(Out() / "held.fw").c_str());
+    ASSERT_NE(held, PLAT_INVALID_HANDLE);
+    ArchiveResult r = ExtractArchiveItem(a.get(), 0, u"held.fw");
+    PlatFileClose(held);
+    if (heldFilesStay) {
+        EXPECT_EQ(r, ARC_WRITE_FAILED);
+        EXPECT_EQ(ReadBytes(Out() / "held.fw"), Bytes("old image"));
+    } else {
+        EXPECT_EQ(r, ARC_OK);
+        EXPECT_EQ(ReadBytes(Out() / "held.fw"), Bytes("new image"));
+    }
+    EXPECT_EQ(Tree(Out()), (std::vector<std::string>{"held.fw"}));
+}
+
 // Names that Windows reads as a device, a stream or another name are refused on every build,
 // with nothing written; their near neighbours extract.
 TEST_F(ArchiveTest, NamesWindowsWouldMisreadAreRefused) {

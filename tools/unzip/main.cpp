@@ -2,7 +2,7 @@
 // itself runs, so a package maker sees exactly what the updater will extract.
 // fwrenew-unzip -t ARCHIVE: reads every item through to its end and checks it, writing nothing.
 //
-// One line per item: index, name, compressed size, uncompressed size, attributes, last write
+// One line per item: index, name (control characters as \xNN), compressed size, uncompressed size, attributes, last write
 // time (UTC), result code and its text. Exits 0 when every item succeeded, 1 when any item
 // failed, 2 when the archive could not be opened or the arguments are wrong.
 #include "platform/utf8.h"
@@ -94,7 +94,16 @@ int main(int argc, char** argv) {
         char head[64];
         std::snprintf(head, sizeof head, "%d\t", i);
         lines += head;
-        lines += Utf8(item.name);
+        // Control characters in a name are shown escaped, so that each item keeps one line.
+        for (char c : Utf8(item.name)) {
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\x%02X", static_cast<unsigned>(c));
+                lines += esc;
+            } else {
+                lines += c;
+            }
+        }
         char tail[256];
         std::snprintf(tail, sizeof tail, "\t%d\t%d\t0x%02X\t%s\t0x%X ", item.compressedSize,
                       item.uncompressedSize, item.attributes, TimeText(item.lastWriteTime).c_str(),

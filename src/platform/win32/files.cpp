@@ -196,13 +196,18 @@ PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, i
                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                    nullptr);
+            // Both the open folder and its path are asked: some file systems (wine's view of
+            // a Linux symbolic link among them) show the reparse point only to one of them.
+            // The path is asked once the folder is held, so both answers are about one folder.
             BY_HANDLE_FILE_INFORMATION info{};
-            DWORD at = INVALID_FILE_ATTRIBUTES;
-            if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info))
-                at = info.dwFileAttributes;
-            else
-                at = GetFileAttributesW(f->path);
-            if (h != INVALID_HANDLE_VALUE) f->held[f->count++] = h;
+            DWORD at = GetFileAttributesW(f->path);
+            if (h != INVALID_HANDLE_VALUE) {
+                f->held[f->count++] = h;
+                if (!GetFileInformationByHandle(h, &info))
+                    at = INVALID_FILE_ATTRIBUTES;
+                else if (at != INVALID_FILE_ATTRIBUTES)
+                    at |= info.dwFileAttributes;
+            }
             if (at != INVALID_FILE_ATTRIBUTES && (at & FILE_ATTRIBUTE_REPARSE_POINT))
                 *result = PLAT_BELOW_LINK;
             if (h == INVALID_HANDLE_VALUE || at == INVALID_FILE_ATTRIBUTES ||
