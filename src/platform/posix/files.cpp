@@ -251,12 +251,12 @@ int32_t PlatSetFileAttributes(const char16_t* path, uint32_t attributes) {
 PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, int32_t create,
                                int32_t* result) {
     *result = PLAT_BELOW_FAILED;
-    std::string root = NativePath(base);
-    if (root.empty()) root = ".";
-    int dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const std::string root = NativePath(base);
+    const char* rootPath = root.empty() ? "." : root.c_str();
+    int dir = open(rootPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0 && errno == ENOENT && create) {
-        mkdir(root.c_str(), 0777);
-        dir = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        mkdir(rootPath, 0777);
+        dir = open(rootPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
     if (dir < 0) return PLAT_INVALID_HANDLE;
     std::string rel = NativePath(relative);
