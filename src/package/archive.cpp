@@ -51,8 +51,8 @@ struct Source {
 
 // The open data stream of one item.
 struct ItemStream {
-    uint8_t* readBuffer;   // the reader's, reused for every item
-    z_stream* inflater;    // the reader's, reset for every deflated item
+    uint8_t* readBuffer;  // the reader's, reused for every item
+    z_stream* inflater;   // the reader's, reset for every deflated item
     uint64_t nextReadPos; // offset of the next compressed byte, within the archive
     uint32_t compressedLeft;
     uint32_t uncompressedLeft;
@@ -122,7 +122,6 @@ struct ArchiveState {
     // The current record's stored name (terminated when shorter than the buffer), read with it.
     uint8_t curName[kNameBytes];
 };
-
 
 // Reads exactly size bytes at pos, in one call where the file can seek.
 bool ReadAt(Source* s, int64_t pos, void* buffer, uint32_t size) {
@@ -992,9 +991,8 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle* handle, int32_t index, const cha
             return Done(ARC_BAD_ARGUMENTS);
         if (absolute) EnsureFolders(nullptr, target);
         int32_t why = PLAT_BELOW_FAILED;
-        PlatHandle folder =
-            PlatFolderOpenBelow(absolute ? target : r->extractFolder, absolute ? u"" : target,
-                                1, &why);
+        PlatHandle folder = PlatFolderOpenBelow(absolute ? target : r->extractFolder,
+                                                absolute ? u"" : target, 1, &why);
         if (folder == PLAT_INVALID_HANDLE) return Done(ARC_NO_FILE); // a link, or a file in the way
         PlatFolderClose(folder);
         return Done(ARC_OK);

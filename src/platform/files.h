@@ -1,11 +1,12 @@
 // Files and folders: open, read, write, seek, size, file times, folders, attributes, writing
-// below a folder without following links, folder listing, delete, the current and the temporary folder, and the calendar conversions the
-// file times need.
+// below a folder without following links, folder listing, delete, the current and the temporary
+// folder, and the calendar conversions the file times need.
 //
 // Windows: CreateFileW, ReadFile, WriteFile, SetFilePointer, SetFileTime, CreateDirectoryW,
 // RemoveDirectoryW, GetFileAttributesW, FindFirstFileW, DeleteFileW, GetCurrentDirectoryW,
-// SetCurrentDirectoryW, GetTempPathW, SystemTimeToFileTime, LocalFileTimeToFileTime.
-// Linux: the same calls over POSIX files. Paths are the program's Windows-style paths: "\"
+// SetCurrentDirectoryW, GetTempPathW, SystemTimeToFileTime, LocalFileTimeToFileTime, and for
+// writing below a folder GetFileInformationByHandle, SetFileInformationByHandle, MoveFileExW.
+// Linux: the same calls over POSIX files (openat, mkdirat, renameat, unlinkat below a folder). Paths are the program's Windows-style paths: "\"
 // becomes "/", text is stored as UTF-8, the read-only attribute maps to the write bits, file
 // times are FILETIME values, and local time is the process's time zone.
 #pragma once
@@ -74,8 +75,8 @@ int32_t PlatSetFileAttributes(const char16_t* path, uint32_t attributes);
 
 // Results of the calls below.
 inline constexpr int32_t PLAT_BELOW_OK = 1;
-inline constexpr int32_t PLAT_BELOW_FAILED = 0; // could not be created, opened, renamed
-inline constexpr int32_t PLAT_BELOW_LINK = -1;  // a link or reparse point is in the way
+inline constexpr int32_t PLAT_BELOW_FAILED = 0;     // could not be created, opened, renamed
+inline constexpr int32_t PLAT_BELOW_LINK = -1;      // a link or reparse point is in the way
 inline constexpr int32_t PLAT_BELOW_LEFT_OVER = -2; // the temporary file could not be removed
 
 // Opens the folder base + relative ("a\b\" or "a/b", may be empty), creating the missing

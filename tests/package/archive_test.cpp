@@ -250,14 +250,17 @@ TEST_F(ArchiveTest, AFileThatCannotBeReplacedIsReported) {
 // Names that Windows reads as a device, a stream or another name are refused on every build,
 // with nothing written; their near neighbours extract.
 TEST_F(ArchiveTest, NamesWindowsWouldMisreadAreRefused) {
-    const char* refused[] = {"COM1", "CON.txt", "nul", "nul.fw", "Aux .txt", "lpt9", "com0.bin",
-                             "com\xc2\xb9.fw", "CONIN$", "conout$.log", "prn  ", "dir/PRN/x.bin",
-                             "NuL/x.bin", "ab:c", "x.fw:stream", "trail.", "trail ", "dir./x",
-                             "dir /x", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "tab\tname",
-                             "new\nline", "esc\x1b", "dir\\..\\..."};
-    const char* accepted[] = {"console.txt", "com10",  "lpt",      "nul_",   "con_fig.ini",
-                              ".hidden",     "a.b.c",  "COM1x.fw", "auxx",   "d.d/e e/f.bin",
-                              "conin",       " lead"};
+    const char* refused[] = {"COM1",        "CON.txt",     "nul",         "nul.fw",
+                             "Aux .txt",    "lpt9",        "com0.bin",    "com\xc2\xb9.fw",
+                             "CONIN$",      "conout$.log", "prn  ",       "dir/PRN/x.bin",
+                             "NuL/x.bin",   "ab:c",        "x.fw:stream", "trail.",
+                             "trail ",      "dir./x",      "dir /x",      "a<b",
+                             "a>b",         "a\"b",        "a|b",         "a?b",
+                             "a*b",         "tab\tname",   "new\nline",   "esc\x1b",
+                             "dir\\..\\..."};
+    const char* accepted[] = {"console.txt", "com10",         "lpt",   "nul_",
+                              "con_fig.ini", ".hidden",       "a.b.c", "COM1x.fw",
+                              "auxx",        "d.d/e e/f.bin", "conin", " lead"};
     std::vector<Entry> entries;
     for (const char* n : refused)
         entries.push_back(File(n, "to a device"));
@@ -271,10 +274,10 @@ TEST_F(ArchiveTest, NamesWindowsWouldMisreadAreRefused) {
         EXPECT_EQ(ExtractArchiveItem(a.get(), i, item.name), refuse ? ARC_BAD_ARGUMENTS : ARC_OK)
             << entries[static_cast<size_t>(i)].name;
     }
-    EXPECT_EQ(Tree(Out()), (std::vector<std::string>{" lead", ".hidden", "COM1x.fw", "a.b.c",
-                                                      "auxx", "com10", "con_fig.ini", "conin",
-                                                      "console.txt", "d.d/", "d.d/e e/",
-                                                      "d.d/e e/f.bin", "lpt", "nul_"}));
+    EXPECT_EQ(Tree(Out()),
+              (std::vector<std::string>{" lead", ".hidden", "COM1x.fw", "a.b.c", "auxx", "com10",
+                                        "con_fig.ini", "conin", "console.txt", "d.d/", "d.d/e e/",
+                                        "d.d/e e/f.bin", "lpt", "nul_"}));
     // A directory item with such a name is refused too.
     Entry dir = File("aux/", "");
     dir.external = (040755u << 16) | 0x10;
@@ -313,7 +316,8 @@ TEST_F(ArchiveTest, LinksBelowTheExtractFolderAreNotFollowed) {
     EXPECT_EQ(Tree(outside), (std::vector<std::string>{"target.txt"}));
     EXPECT_EQ(ReadBytes(outside / "target.txt"), Bytes("precious"));
     EXPECT_TRUE(fs::is_symlink(Out() / "file.txt"));
-    EXPECT_EQ(Tree(Out()), (std::vector<std::string>{"a/", "a/ok.txt", "a/sym", "file.txt", "sym"}));
+    EXPECT_EQ(Tree(Out()),
+              (std::vector<std::string>{"a/", "a/ok.txt", "a/sym", "file.txt", "sym"}));
 }
 
 // Items whose data is not their own: a local header that a lower item already uses, data that
@@ -578,14 +582,13 @@ TEST_F(ArchiveTest, DamagedItemsFailAndLeaveNoFile) {
 // A sound item replaces a file of its name whole; a read-only file there stays, as Windows
 // will not replace it; a folder there is not replaced either.
 TEST_F(ArchiveTest, ExistingFilesAreReplacedWholeOrKept) {
-    Archive a = Open(BuildZip({File("f.txt", "new content"), File("ro.txt", "new"),
-                               File("dir", "new")})
-                         .bytes);
+    Archive a = Open(
+        BuildZip({File("f.txt", "new content"), File("ro.txt", "new"), File("dir", "new")}).bytes);
     ASSERT_TRUE(a);
     WriteBytes(Out() / "f.txt", Bytes(std::string(5000, 'o')));
     WriteBytes(Out() / "ro.txt", Bytes("kept"));
-    fs::permissions(Out() / "ro.txt", fs::perms::owner_write | fs::perms::group_write |
-                                          fs::perms::others_write,
+    fs::permissions(Out() / "ro.txt",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     fs::create_directories(Out() / "dir");
     EXPECT_EQ(ExtractArchiveItem(a.get(), 0, u"f.txt"), ARC_OK);

@@ -2,9 +2,9 @@
 // itself runs, so a package maker sees exactly what the updater will extract.
 // fwrenew-unzip -t ARCHIVE: reads every item through to its end and checks it, writing nothing.
 //
-// One line per item: index, name (control characters as \xNN), compressed size, uncompressed size, attributes, last write
-// time (UTC), result code and its text. Exits 0 when every item succeeded, 1 when any item
-// failed, 2 when the archive could not be opened or the arguments are wrong.
+// One line per item: index, name (control characters as \xNN), compressed size, uncompressed size,
+// attributes, last write time (UTC), result code and its text. Exits 0 when every item succeeded, 1
+// when any item failed, 2 when the archive could not be opened or the arguments are wrong.
 #include "platform/utf8.h"
 #include "package/archive.h"
 #include "platform/files.h"

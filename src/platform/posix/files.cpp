@@ -20,8 +20,6 @@ namespace {
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kTicksPerSecond = 10000000ull;
 
-
-
 // The native form of a program path: UTF-8, "/" as separator.
 std::string NativePath(const char16_t* path) {
     std::string out;
@@ -310,8 +308,8 @@ PlatHandle PlatTempFileCreate(PlatHandle folder, char16_t* tempName) {
         char name[64];
         std::snprintf(name, sizeof name, "~fw%x-%x.tmp", static_cast<unsigned>(getpid()),
                       ++counter);
-        int fd = openat(ToFd(folder), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0600);
+        int fd =
+            openat(ToFd(folder), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) return PLAT_INVALID_HANDLE;
         size_t i = 0;
@@ -335,8 +333,7 @@ int32_t PlatTempFileCommit(PlatHandle folder, PlatHandle file, const char16_t* t
     std::string temp = NativePath(tempName);
     if (renameat(ToFd(folder), temp.c_str(), ToFd(folder), NativePath(name).c_str()) == 0)
         return PLAT_BELOW_OK;
-    return unlinkat(ToFd(folder), temp.c_str(), 0) == 0 ? PLAT_BELOW_FAILED
-                                                         : PLAT_BELOW_LEFT_OVER;
+    return unlinkat(ToFd(folder), temp.c_str(), 0) == 0 ? PLAT_BELOW_FAILED : PLAT_BELOW_LEFT_OVER;
 }
 
 int32_t PlatTempFileDiscard(PlatHandle folder, PlatHandle file, const char16_t* tempName) {

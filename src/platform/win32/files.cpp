@@ -149,8 +149,8 @@ bool EntryPath(const FolderBelow* f, const char16_t* name, wchar_t* out) {
 PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, int32_t create,
                                int32_t* result) {
     *result = PLAT_BELOW_FAILED;
-    auto* f = static_cast<FolderBelow*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
-                                                  sizeof(FolderBelow)));
+    auto* f = static_cast<FolderBelow*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(FolderBelow)));
     if (f == nullptr) return PLAT_INVALID_HANDLE;
     size_t n = 0;
     for (; base[n] != 0; ++n) {
@@ -192,10 +192,10 @@ PlatHandle PlatFolderOpenBelow(const char16_t* base, const char16_t* relative, i
             f->path[f->length + len] = 0;
             if (create && GetFileAttributesW(f->path) == INVALID_FILE_ATTRIBUTES)
                 CreateDirectoryW(f->path, nullptr);
-            HANDLE h = CreateFileW(f->path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr);
+            HANDLE h =
+                CreateFileW(f->path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             // Both the open folder and its path are asked: some file systems (wine's view of
             // a Linux symbolic link among them) show the reparse point only to one of them.
             // The path is asked once the folder is held, so both answers are about one folder.
@@ -237,7 +237,7 @@ uint32_t PlatFolderEntry(PlatHandle folder, const char16_t* name) {
     if (at == INVALID_FILE_ATTRIBUTES) {
         DWORD e = GetLastError();
         return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? PLAT_ENTRY_NONE
-                                                                       : PLAT_ENTRY_OTHER;
+                                                                      : PLAT_ENTRY_OTHER;
     }
     if (at & FILE_ATTRIBUTE_REPARSE_POINT) return PLAT_ENTRY_LINK;
     if (at & FILE_ATTRIBUTE_DIRECTORY) return PLAT_ENTRY_FOLDER;
