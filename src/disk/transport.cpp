@@ -94,7 +94,11 @@ PlatHandle ClassifySataTransport(const char16_t* path, TransportContext* context
 }
 
 void CloseTransport(PlatHandle drive, TransportContext* context) {
-    if (drive != PLAT_INVALID_HANDLE) PlatDeviceClose(drive);
+    if (drive != PLAT_INVALID_HANDLE) {
+        // Unbound first: once closed, the handle value may be given to another open at once.
+        BridgeLockUnbind(drive);
+        PlatDeviceClose(drive);
+    }
     if (context && context->hScsiPort != PLAT_INVALID_HANDLE) {
         PlatDeviceClose(context->hScsiPort);
         context->hScsiPort = PLAT_INVALID_HANDLE;

@@ -8,17 +8,19 @@ namespace {
 // share a stripe are merely serialised with each other.
 constexpr int32_t kStripes = 32;
 std::mutex g_stripes[kStripes];
+constexpr int32_t kAllStripes = -1;
 
-// The handle-to-drive table. Entries of closed handles stay until their slot is reused; a
-// reused handle value is bound again by the classification that opened it.
+// The handle-to-drive table: one slot per open, bound handle. A slot is held from the bind to
+// the unbind of its handle and is never given to another handle meanwhile; when every slot is
+// taken, a new handle stays unbound and locks all stripes.
 constexpr int32_t kBindings = 64;
 struct Binding {
     PlatHandle handle;
     uint32_t key;
+    bool used;
 };
 std::mutex g_bindingsLock;
 Binding g_bindings[kBindings];
-int32_t g_nextBinding = 0;
 
 uint32_t PathKey(const char16_t* path) {
     uint32_t hash = 2166136261u;
@@ -30,42 +32,59 @@ uint32_t PathKey(const char16_t* path) {
     return hash;
 }
 
-uint32_t HandleKey(PlatHandle drive) {
-    const uintptr_t v = reinterpret_cast<uintptr_t>(drive);
-    return static_cast<uint32_t>(v ^ (v >> 32)) * 2654435761u;
+bool Usable(PlatHandle drive) {
+    return drive != nullptr && drive != PLAT_INVALID_HANDLE;
 }
 
 } // namespace
 
 void BridgeLockBind(PlatHandle drive, const char16_t* path) {
+    if (!Usable(drive)) return;
     const uint32_t key = PathKey(path);
     std::lock_guard<std::mutex> guard(g_bindingsLock);
+    Binding* free = nullptr;
     for (Binding& b : g_bindings) {
-        if (b.handle == drive) {
+        if (b.used && b.handle == drive) {
             b.key = key;
             return;
         }
+        if (!b.used && free == nullptr) free = &b;
     }
-    g_bindings[g_nextBinding] = Binding{drive, key};
-    g_nextBinding = (g_nextBinding + 1) % kBindings;
+    if (free != nullptr) *free = Binding{drive, key, true};
+}
+
+void BridgeLockUnbind(PlatHandle drive) {
+    if (!Usable(drive)) return;
+    std::lock_guard<std::mutex> guard(g_bindingsLock);
+    for (Binding& b : g_bindings)
+        if (b.used && b.handle == drive) b = Binding{nullptr, 0, false};
 }
 
 BridgeLock BridgeLockAcquire(PlatHandle drive) {
-    uint32_t key = HandleKey(drive);
-    {
+    int32_t stripe = kAllStripes;
+    if (Usable(drive)) {
         std::lock_guard<std::mutex> guard(g_bindingsLock);
         for (const Binding& b : g_bindings) {
-            if (b.handle == drive && drive != nullptr) {
-                key = b.key;
+            if (b.used && b.handle == drive) {
+                stripe = static_cast<int32_t>(b.key % kStripes);
                 break;
             }
         }
     }
-    const int32_t stripe = static_cast<int32_t>(key % kStripes);
-    g_stripes[stripe].lock();
+    if (stripe != kAllStripes) {
+        g_stripes[stripe].lock();
+    } else {
+        // Every stripe, always in the same order: a thread holds either one stripe for one
+        // sequence or takes them all in this order, so no two threads wait on each other.
+        for (std::mutex& m : g_stripes) m.lock();
+    }
     return BridgeLock{stripe};
 }
 
 void BridgeLockRelease(BridgeLock lock) {
-    g_stripes[lock.stripe].unlock();
+    if (lock.stripe != kAllStripes) {
+        g_stripes[lock.stripe].unlock();
+        return;
+    }
+    for (int32_t i = kStripes - 1; i >= 0; --i) g_stripes[i].unlock();
 }
