@@ -17,13 +17,56 @@ struct Output {
     }
 };
 
+// The argument size a conversion's prefix asks for: none; h (short integer, narrow text or
+// character); l, w or I32 (32-bit integer, UTF-16 text or character); ll or I64 (64-bit
+// integer).
+enum class Size { kDefault, kShort, kLong, k64 };
+
 struct Spec {
     bool left = false;
     bool zero = false;
     int width = 0;
     int precision = -1;
-    bool wide64 = false;
+    Size size = Size::kDefault;
 };
+
+// Reads the size prefix at p and moves p past it.
+Size ReadSize(const char16_t*& p) {
+    if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+        p += 3;
+        return Size::k64;
+    }
+    if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
+        p += 3;
+        return Size::kLong;
+    }
+    if (p[0] == u'l' && p[1] == u'l') {
+        p += 2;
+        return Size::k64;
+    }
+    if (*p == u'l' || *p == u'w') {
+        ++p;
+        return Size::kLong;
+    }
+    if (*p == u'h') {
+        ++p;
+        return Size::kShort;
+    }
+    return Size::kDefault;
+}
+
+// Narrow text into a UTF-16 buffer of 1024 units, at most 1023 bytes of it (and no more than
+// the precision allows).
+void NarrowText(const char* s, int precision, char16_t (&wide)[1024]) {
+    if (!s) {
+        WCopy(wide, u"(null)");
+        return;
+    }
+    int32_t bytes = 0;
+    while (s[bytes] != 0 && bytes < 1023 && (precision < 0 || bytes < precision))
+        ++bytes;
+    AnsiToWide(s, bytes, wide);
+}
 
 void PutPadded(Output& out, const Spec& spec, const char16_t* text, size_t len, bool numeric) {
     size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > len ? spec.width - len : 0;
@@ -82,22 +125,24 @@ int32_t FormatV(char16_t* buf, size_t cap, const char16_t* format, va_list args)
             while (*p >= u'0' && *p <= u'9' && spec.precision < 100000)
                 spec.precision = spec.precision * 10 + (*p++ - u'0');
         }
-        if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            spec.wide64 = true;
-            p += 3;
-        } else if (p[0] == u'l' && p[1] == u'l') {
-            spec.wide64 = true;
-            p += 2;
-        } else if (*p == u'l' || *p == u'h') {
-            ++p;
-        }
+        spec.size = ReadSize(p);
+        // Whether this conversion with this prefix is one the formatter knows; any other is
+        // never given an argument (see below).
+        bool known = true;
         switch (*p) {
         case u'%':
-            out.Put(u'%');
+            known = spec.size == Size::kDefault;
+            if (known) out.Put(u'%');
             break;
         case u'd':
         case u'i': {
-            int64_t v = spec.wide64 ? va_arg(args, long long) : va_arg(args, int);
+            int64_t v = 0;
+            if (spec.size == Size::k64)
+                v = va_arg(args, long long);
+            else if (spec.size == Size::kShort)
+                v = static_cast<short>(va_arg(args, int));
+            else
+                v = va_arg(args, int);
             uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
             PutNumber(out, spec, magnitude, v < 0, 10, false);
             break;
@@ -105,42 +150,68 @@ int32_t FormatV(char16_t* buf, size_t cap, const char16_t* format, va_list args)
         case u'u':
         case u'x':
         case u'X': {
-            uint64_t v = spec.wide64 ? va_arg(args, unsigned long long) : va_arg(args, unsigned int);
+            uint64_t v = 0;
+            if (spec.size == Size::k64)
+                v = va_arg(args, unsigned long long);
+            else if (spec.size == Size::kShort)
+                v = static_cast<unsigned short>(va_arg(args, unsigned int));
+            else
+                v = va_arg(args, unsigned int);
             PutNumber(out, spec, v, false, *p == u'u' ? 10 : 16, *p == u'X');
             break;
         }
         case u'c': {
-            char16_t c = static_cast<char16_t>(va_arg(args, int));
+            if (spec.size == Size::k64) {
+                known = false;
+                break;
+            }
+            char16_t c = 0;
+            if (spec.size == Size::kShort) {
+                // %hc: one narrow character, converted like narrow text.
+                const char narrow[2] = {static_cast<char>(va_arg(args, int)), 0};
+                char16_t wide[2] = {};
+                AnsiToWide(narrow, 1, wide);
+                c = wide[0];
+            } else {
+                c = static_cast<char16_t>(va_arg(args, int));
+            }
             PutPadded(out, spec, &c, 1, false);
             break;
         }
-        case u's': {
-            const char16_t* s = va_arg(args, const char16_t*);
-            if (!s) s = u"(null)";
-            size_t len = 0;
-            while (s[len] != 0 && (spec.precision < 0 || len < static_cast<size_t>(spec.precision))) ++len;
-            PutPadded(out, spec, s, len, false);
-            break;
-        }
+        case u's':
         case u'S': {
-            const char* s = va_arg(args, const char*);
-            char16_t wide[1024];
-            if (!s) {
-                WCopy(wide, u"(null)");
-            } else {
-                int32_t bytes = 0;
-                while (s[bytes] != 0 && bytes < 1023 &&
-                       (spec.precision < 0 || bytes < spec.precision))
-                    ++bytes;
-                AnsiToWide(s, bytes, wide);
+            // As in the wide printf family of Windows: %s and %ls are UTF-16 text, %S and %hs
+            // narrow text; %hS is narrow and %lS UTF-16 too.
+            if (spec.size == Size::k64) {
+                known = false;
+                break;
             }
-            PutPadded(out, spec, wide, WLen(wide), false);
+            const bool narrow = spec.size == Size::kShort ||
+                                (*p == u'S' && spec.size == Size::kDefault);
+            if (narrow) {
+                char16_t wide[1024];
+                NarrowText(va_arg(args, const char*), spec.precision, wide);
+                PutPadded(out, spec, wide, WLen(wide), false);
+            } else {
+                const char16_t* text = va_arg(args, const char16_t*);
+                if (!text) text = u"(null)";
+                size_t len = 0;
+                while (text[len] != 0 &&
+                       (spec.precision < 0 || len < static_cast<size_t>(spec.precision)))
+                    ++len;
+                PutPadded(out, spec, text, len, false);
+            }
             break;
         }
         default:
-            // Not a conversion of this formatter: written as it stands.
-            for (const char16_t* q = start; q <= p && *q != 0; ++q) out.Put(*q);
-            if (*p == 0) --p;
+            known = false;
+            break;
+        }
+        if (!known) {
+            // Not a conversion of this formatter: the width of the argument it stands for is
+            // unknown, so no further argument is read at all; the rest of the format is
+            // written as it stands.
+            for (const char16_t* q = start; *q != 0; ++q) out.Put(*q);
             break;
         }
     }

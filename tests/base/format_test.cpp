@@ -51,6 +51,43 @@ TEST(Format, EveryConversionTheProgramUses) {
     for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
 }
 
+TEST(Format, SizePrefixesReadEachArgumentAtItsWidth) {
+    // As the wide printf family of Windows reads them; the argument after each one must still
+    // be read whole.
+    const Case cases[] = {
+        {"hs is narrow", Fmt(u"%hs|%d", "caf\xE9", 5), u"caf\u00E9|5"},
+        {"hS is narrow", Fmt(u"%hS|%d", "IntelNvm", 6), u"IntelNvm|6"},
+        {"ls is wide", Fmt(u"%ls|%d", u"Model", 7), u"Model|7"},
+        {"lS is wide", Fmt(u"%lS|%d", u"Model", 8), u"Model|8"},
+        {"ws is wide", Fmt(u"%ws|%d", u"Model", 9), u"Model|9"},
+        {"hs with precision and width", Fmt(u"[%6.3hs]", "abcdef"), u"[   abc]"},
+        {"null narrow", Fmt(u"%hs", static_cast<const char*>(nullptr)), u"(null)"},
+        {"hc is a narrow character", Fmt(u"%hc%hc|%c", 'A', '\x80', u'z'), u"A\u20AC|z"},
+        {"lc is a UTF-16 unit", Fmt(u"%lc", u'\u0416'), u"\u0416"},
+        {"hd is a short", Fmt(u"%hd %hd", 70000, -1), u"4464 -1"},
+        {"hu and hX are unsigned shorts", Fmt(u"%hu %04hX", 0x12345u, 0xABCDEFu), u"9029 CDEF"},
+        {"ld is 32-bit", Fmt(u"%ld|%s", -7, u"x"), u"-7|x"},
+        {"I32u is 32-bit", Fmt(u"%I32u|%s", 42u, u"y"), u"42|y"},
+        {"ll is 64-bit", Fmt(u"%lld|%s", static_cast<long long>(1) << 40, u"z"),
+         u"1099511627776|z"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
+}
+
+TEST(Format, AnUnknownConversionReadsNoFurtherArgument) {
+    // Whatever argument such a conversion stands for, its width is unknown, so everything from
+    // it on is written as it stands: the text argument after it is never read in its place.
+    const Case cases[] = {
+        {"size_t prefix", Fmt(u"%zd %s", static_cast<size_t>(3), u"x"), u"%zd %s"},
+        {"unknown letter", Fmt(u"[%qd] %s", 1, u"x"), u"[%qd] %s"},
+        {"64-bit text", Fmt(u"%I64s %d", u"x", 2), u"%I64s %d"},
+        {"64-bit character", Fmt(u"%llc%d", 65, 2), u"%llc%d"},
+        {"star width", Fmt(u"%*d|%s", 4, 5, u"x"), u"%*d|%s"},
+        {"prefixed percent", Fmt(u"%h%%d", 3), u"%h%%d"},
+        {"after known ones", Fmt(u"%d%k%d", 1, 2), u"1%k%d"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
+}
 
 TEST(Format, LongMessageIsCutWithinCapacity) {
     char16_t guard1[4] = {u'G', u'G', u'G', u'G'};

@@ -82,4 +82,40 @@ TEST(Text, AnsiConversionsAgreeOnEveryBuild) {
     WLower(lower);
     EXPECT_EQ(std::u16string(lower), u"mixed \u00E0\u00FE\u00D7");
 }
+
+TEST(Text, AnsiConversionsIntoNoRoomOrRoomForTheTerminatorOnly) {
+    // Capacity 0 writes nothing; capacity 1 writes the terminator alone. The units after the
+    // capacity must stay as they were, whatever the text and its length.
+    struct {
+        const char* narrow;
+        const char16_t* wide;
+        int32_t length; // -1: up to the terminator
+    } texts[] = {{"ABC", u"ABC", -1}, {"x", u"x", -1}, {"SERIAL  ", u"SERIAL  ", 6}, {"", u"", -1},
+                 {"\xE9t\xE9", u"\u00E9t\u00E9", -1}};
+    for (const auto& t : texts) {
+        SCOPED_TRACE(t.narrow);
+        for (size_t cap : {size_t{0}, size_t{1}}) {
+            char16_t wide[4] = {u'#', u'#', u'#', u'#'};
+            EXPECT_EQ(AnsiToWide(t.narrow, t.length, wide, cap), 0);
+            EXPECT_EQ(wide[0], cap == 0 ? u'#' : 0);
+            EXPECT_EQ(wide[1], u'#');
+            char narrow[4] = {'#', '#', '#', '#'};
+            EXPECT_EQ(WideToAnsi(t.wide, t.length, narrow, cap), 0);
+            EXPECT_EQ(narrow[0], cap == 0 ? '#' : 0);
+            EXPECT_EQ(narrow[1], '#');
+        }
+        // Room for one character and the terminator.
+        const int32_t one = t.narrow[0] != 0 ? 1 : 0;
+        char16_t wide[4] = {u'#', u'#', u'#', u'#'};
+        EXPECT_EQ(AnsiToWide(t.narrow, t.length, wide, 2), one);
+        EXPECT_EQ(wide[0], t.wide[0]);
+        EXPECT_EQ(wide[one], 0);
+        EXPECT_EQ(wide[one + 1], u'#');
+        char narrow[4] = {'#', '#', '#', '#'};
+        EXPECT_EQ(WideToAnsi(t.wide, t.length, narrow, 2), one);
+        EXPECT_EQ(narrow[0], t.narrow[0]);
+        EXPECT_EQ(narrow[one], 0);
+        EXPECT_EQ(narrow[one + 1], '#');
+    }
+}
 } // namespace

@@ -13,6 +13,12 @@ int32_t CharBytes(const char* src, int32_t i, int32_t end) {
 
 int32_t PlatAnsiToWide(const char* src, int32_t srcLen, char16_t* dst, int32_t dstCap) {
     if (dstCap <= 0) return 0;
+    // Room for the terminator alone. (The conversion functions read an output size of 0 as
+    // "how much room is needed" and return that, which must never be taken for a count.)
+    if (dstCap == 1) {
+        dst[0] = 0;
+        return 0;
+    }
     int32_t end = srcLen;
     if (end < 0)
         for (end = 0; src[end] != 0; ++end) {
@@ -30,12 +36,17 @@ int32_t PlatAnsiToWide(const char* src, int32_t srcLen, char16_t* dst, int32_t d
             i += bytes;
         }
     }
+    if (n < 0 || n > dstCap - 1) n = 0;
     dst[n] = 0;
     return n;
 }
 
 int32_t PlatWideToAnsi(const char16_t* src, int32_t srcLen, char* dst, int32_t dstCap) {
     if (dstCap <= 0) return 0;
+    if (dstCap == 1) {
+        dst[0] = 0;
+        return 0;
+    }
     int32_t end = srcLen;
     if (end < 0)
         for (end = 0; src[end] != 0; ++end) {
@@ -50,6 +61,7 @@ int32_t PlatWideToAnsi(const char16_t* src, int32_t srcLen, char* dst, int32_t d
             for (int32_t k = 0; k < got; ++k) dst[n++] = bytes[k];
         }
     }
+    if (n < 0 || n > dstCap - 1) n = 0;
     dst[n] = 0;
     return n;
 }
