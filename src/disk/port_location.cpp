@@ -91,10 +91,10 @@ PlatDevInst InterfaceDevInst(PlatDevInfoSet set, const PlatGuid* classGuid, uint
 }
 
 uint64_t ParseUsbPortNumber(const char16_t* text) {
-    // "Port_#%I64d.Hub_#%I64d": only the port is used, and it counts once its digits parsed.
+    // Scanned as "Port_#%I64d.Hub_#%I64d": only the port is used, and it counts once its
+    // digits parsed. The pattern's literal characters must match from the first character on
+    // (a blank before "Port_#" is not skipped); the number may follow blanks, as %I64d reads.
     static const char16_t kPrefix[] = u"Port_#";
-    while (IsSpace(*text))
-        ++text;
     for (const char16_t* p = kPrefix; *p != 0; ++p, ++text)
         if (*text != *p) return 0;
     int64_t port = 0;

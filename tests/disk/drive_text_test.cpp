@@ -87,9 +87,16 @@ TEST(PortLocation, LocationTextsGiveTheirPortNumber) {
         {u"port_#0003.Hub_#0001", 0}, // the pattern's letters are exact
         {u"Port_#.Hub_#0001", 0},
         {u"", 0},
+        // The pattern starts at the first character: blanks before it are not skipped, blanks
+        // before the number are (as the decimal conversion reads it).
+        {u" Port_#0003.Hub_#0001", 0},
+        {u"\tPort_#0003.Hub_#0001", 0},
+        {u"Port_# 0003.Hub_#0001", 3},
+        {u"Port_#0003 .Hub_#0001", 3},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ParseUsbPortNumber(c.text), c.want) << std::string(c.text, c.text + 5);
+        EXPECT_EQ(ParseUsbPortNumber(c.text), c.want)
+            << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text));
 }
 
 TEST(PortLocation, RootHubsAreToldByCharactersFiveToTwelve) {
