@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,28 +26,89 @@ std::u16string Name(uint32_t type) {
     return name;
 }
 
-TEST(NandType, EveryRowIsReachedByItsFirstPatternInTableOrder) {
-    // The first pattern of each row, padded to six bytes where it is ten digits long.
-    struct {
-        const char* ids;
-        uint32_t type;
-        const char16_t* name;
-    } rows[] = {
-        {"89C40832A6FF", 0x8901, u"Intel-B17A"},    {"2CD48932A600", 0x2C01, u"Micron-B17A"},
-        {"2CC41832A200", 0x2C02, u"Micron-B27A"},   {"2CC30832E604", 0x2C05, u"Micron-B27C"},
-        {"2CC30832E608", 0x2C03, u"Micron-B27B"},   {"2CC30832EA00", 0x2C04, u"Micron-B47R"},
-        {"2CA40832A104", 0x2C06, u"Micron-B16C"},   {"983C98B376F2", 0x9801, u"TSB-BiCS3"},
-        {"983E98B376E3", 0x9802, u"TSB-BiCS4"},     {"984899037AE4", 0x9803, u"TSB-BiCS5"},
-        {"453E98B37663", 0x4501, u"Sandisk-BiCS4"}, {"453C98B3F663", 0x4502, u"Sandisk-BiCS4.5"},
-        {"453E98B37672", 0x4503, u"Sandisk-BiCS3"}, {"AD89285300B0", 0xAD01, u"Hynix-3DV6"},
-        {"AD7E280B00C0", 0xAD02, u"Hynix-3DV7"},    {"9BC4284920A1", 0x9B02, u"YMTC-X2-9060"},
-        {"9BC3482510FF", 0x9B01, u"YMTC-X1-9050"},  {"EC5E98AF84CD", 0xEC01, u"Samsung-V6"},
-    };
-    for (const auto& r : rows) {
-        auto ids = Ids(r.ids);
-        EXPECT_EQ(NandTypeFromIds(ids.data()), r.type) << r.ids;
-        EXPECT_EQ(Name(r.type), std::u16string(r.name)) << r.ids;
+// Every pattern of the NAND type table, in table order, with its row's code and name, and an id
+// that the pattern matches: the pattern itself when it has twelve digits, else the pattern
+// followed by a sixth byte.
+struct Pattern {
+    const char* pattern;
+    const char* ids;
+    uint32_t type;
+    const char16_t* name;
+};
+const Pattern kPatterns[] = {
+    {"89C40832A6", "89C40832A6FF", 0x8901, u"Intel-B17A"},
+    {"89D48932A6", "89D48932A601", 0x8901, u"Intel-B17A"},
+    {"89C48932A133", "89C48932A133", 0x8901, u"Intel-B17A"},
+    {"89C48932A100", "89C48932A100", 0x8901, u"Intel-B17A"},
+    {"89C41832A200", "89C41832A200", 0x8901, u"Intel-B17A"},
+    {"89A40832A133", "89A40832A133", 0x8901, u"Intel-B17A"},
+    {"89D49932A200", "89D49932A200", 0x8901, u"Intel-B17A"},
+    {"2CD48932A6", "2CD48932A600", 0x2C01, u"Micron-B17A"},
+    {"2CC41832A2", "2CC41832A200", 0x2C02, u"Micron-B27A"},
+    {"2CC30832E604", "2CC30832E604", 0x2C05, u"Micron-B27C"},
+    {"2CD38932E604", "2CD38932E604", 0x2C05, u"Micron-B27C"},
+    {"2CE38A32E604", "2CE38A32E604", 0x2C05, u"Micron-B27C"},
+    {"2CC30832E6", "2CC30832E608", 0x2C03, u"Micron-B27B"},
+    {"2CD38932E6", "2CD38932E6A0", 0x2C03, u"Micron-B27B"},
+    {"2CC30832EA", "2CC30832EA00", 0x2C04, u"Micron-B47R"},
+    {"2CD38932EA", "2CD38932EA04", 0x2C04, u"Micron-B47R"},
+    {"2CE38A32EA", "2CE38A32EA11", 0x2C04, u"Micron-B47R"},
+    {"2CA40832A104", "2CA40832A104", 0x2C06, u"Micron-B16C"},
+    {"983C98B376F2", "983C98B376F2", 0x9801, u"TSB-BiCS3"},
+    {"983E99B37AF2", "983E99B37AF2", 0x9801, u"TSB-BiCS3"},
+    {"983E98B376E3", "983E98B376E3", 0x9802, u"TSB-BiCS4"},
+    {"98499AB37EE3", "98499AB37EE3", 0x9802, u"TSB-BiCS4"},
+    {"984899037AE4", "984899037AE4", 0x9803, u"TSB-BiCS5"},
+    {"453E98B37663", "453E98B37663", 0x4501, u"Sandisk-BiCS4"},
+    {"453C98B3F663", "453C98B3F663", 0x4502, u"Sandisk-BiCS4.5"},
+    {"453E98B37672", "453E98B37672", 0x4503, u"Sandisk-BiCS3"},
+    {"AD89285300B0", "AD89285300B0", 0xAD01, u"Hynix-3DV6"},
+    {"AD7E280B00C0", "AD7E280B00C0", 0xAD02, u"Hynix-3DV7"},
+    {"AD7E290B00C0", "AD7E290B00C0", 0xAD02, u"Hynix-3DV7"},
+    {"AD7E2A0B00C0", "AD7E2A0B00C0", 0xAD02, u"Hynix-3DV7"},
+    {"9BC4284920", "9BC4284920A1", 0x9B02, u"YMTC-X2-9060"},
+    {"9BC5294920", "9BC529492000", 0x9B02, u"YMTC-X2-9060"},
+    {"9BC3482510", "9BC3482510FF", 0x9B01, u"YMTC-X1-9050"},
+    {"9BC4492510", "9BC4492510AA", 0x9B01, u"YMTC-X1-9050"},
+    {"EC5E98AF84CD", "EC5E98AF84CD", 0xEC01, u"Samsung-V6"},
+};
+
+TEST(NandType, EveryPatternGivesItsRowsCodeAndName) {
+    ASSERT_EQ(std::size(kPatterns), 35u);
+    for (const Pattern& p : kPatterns) {
+        SCOPED_TRACE(p.ids);
+        const std::string pattern(p.pattern);
+        ASSERT_TRUE(pattern.size() == 12 || pattern.size() == 10);
+        ASSERT_EQ(std::string(p.ids).compare(0, pattern.size(), pattern), 0);
+        EXPECT_EQ(NandTypeFromIds(Ids(p.ids).data()), p.type);
+        EXPECT_EQ(Name(p.type), std::u16string(p.name));
     }
+}
+
+TEST(NandType, ALongerPatternIsTriedBeforeEveryShorterOneOfAnotherRowThatItHolds) {
+    // For each pair of patterns of different rows where the shorter one occurs in the longer
+    // one, the longer one's id gives the longer one's row, and every other id that the
+    // shorter one matches keeps the shorter one's row.
+    int pairs = 0;
+    for (const Pattern& longer : kPatterns) {
+        for (const Pattern& shorter : kPatterns) {
+            const std::string l(longer.pattern), s(shorter.pattern);
+            if (longer.type == shorter.type || l.size() <= s.size() ||
+                l.find(s) == std::string::npos)
+                continue;
+            ++pairs;
+            SCOPED_TRACE(l + " / " + s);
+            EXPECT_EQ(NandTypeFromIds(Ids(l.c_str()).data()), longer.type);
+            for (const char* sixth : {"00", "03", "05", "FF"}) {
+                const std::string other = s + sixth;
+                if (other == l) continue;
+                EXPECT_EQ(NandTypeFromIds(Ids(other.c_str()).data()), shorter.type) << other;
+            }
+        }
+    }
+    // 2CC30832E604 holds 2CC30832E6 and 2CD38932E604 holds 2CD38932E6 (Micron-B27C before
+    // Micron-B27B).
+    EXPECT_EQ(pairs, 2);
 }
 
 TEST(NandType, LaterPatternsOfARowMatchToo) {
