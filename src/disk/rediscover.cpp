@@ -2,6 +2,7 @@
 
 #include "base/format.h"
 #include "base/log.h"
+#include "base/text.h"
 #include "disk/disk_queries.h"
 #include "disk/enumerate.h"
 #include "disk/port_location.h"
@@ -75,13 +76,20 @@ void DiskBindProgressWindow(const PlatWindow volatile* mainWindow) {
 }
 
 PlatHandle FindDiskByPort(int32_t iCmdType, uint64_t iPort) {
+    uint32_t index = 0;
+    return FindDiskByPortFrom(iCmdType, iPort, &index);
+}
+
+PlatHandle FindDiskByPortFrom(int32_t iCmdType, uint64_t iPort, uint32_t* index) {
     PlatDevInfoSet set = PlatDevGetClassDevs(&kGuidDevInterfaceDisk, kInterfaceFlags);
     if (set == PLAT_INVALID_HANDLE) return PLAT_INVALID_HANDLE;
     PlatHandle found = PLAT_INVALID_HANDLE;
-    for (uint32_t i = 0; PlatDevEnumInterface(set, &kGuidDevInterfaceDisk, i) == 1; ++i) {
+    for (uint32_t i = *index; PlatDevEnumInterface(set, &kGuidDevInterfaceDisk, i) == 1; ++i) {
         uint64_t candidate = 0;
         if (CandidateLocation(set, i, iCmdType, &candidate) && candidate == iPort) {
             found = OpenDiskInterface(&kGuidDevInterfaceDisk, i);
+            if (found == PLAT_INVALID_HANDLE) continue;
+            *index = i;
             break;
         }
     }
@@ -94,21 +102,38 @@ int32_t GetDiskInfoByPortID(DriveInfo* record, int32_t attempts, uint8_t bIsSATA
     const uint64_t iPort = record->iPort;
     LogDetail(u"GetDiskInfoByPortID IN, iCmdType = %d, iPort=%I64d", iCmdType, iPort);
     for (int32_t i = 1; i <= attempts; ++i) {
-        PlatHandle disk = FindDiskByPort(iCmdType, iPort);
-        if (disk != PLAT_INVALID_HANDLE) {
+        // Every disk at the location is probed in turn until one is the drive itself: the
+        // location alone may be shared (two adapters whose drives have path id 1; bus numbers
+        // 100 and 0 against 1 and 1), and a drive with another serial number is another drive.
+        bool rejected = false;
+        uint32_t index = 0;
+        for (;;) {
+            PlatHandle disk = FindDiskByPortFrom(iCmdType, iPort, &index);
+            if (disk == PLAT_INVALID_HANDLE) break;
+            ++index;
             uint32_t type = 0, number = 0;
             bool numbered = QueryDeviceNumber(disk, &type, &number);
             PlatDeviceClose(disk);
             // Without its number the disk cannot be probed; never fall back to another path.
-            if (numbered) {
-                char16_t path[kDriveText];
-                FormatInto(path, u"\\\\.\\PhysicalDrive%d", static_cast<int32_t>(number));
-                int32_t result =
-                    bIsSATA ? ProbeSataDrive(path, record) : ProbeNvmeDrive(path, record);
-                if (result != kFwOk) return 0;
-                LogDetail(u"GetDiskInfoByPortID Success OUT");
-                return 1;
+            if (!numbered) continue;
+            char16_t path[kDriveText];
+            FormatInto(path, u"\\\\.\\PhysicalDrive%d", static_cast<int32_t>(number));
+            DriveInfo probed;
+            int32_t result = bIsSATA ? ProbeSataDrive(path, &probed) : ProbeNvmeDrive(path, &probed);
+            if (result != kFwOk) {
+                rejected = true;
+                continue;
             }
+            if (WCompare(probed.DiskSerial, record->DiskSerial) != 0) continue;
+            *record = probed;
+            LogDetail(u"GetDiskInfoByPortID Success OUT");
+            return 1;
+        }
+        if (rejected) {
+            // The drive is there but its probe rejects it: no further attempts, and the
+            // record is left cleared as the probe leaves it.
+            ClearDriveInfo(record);
+            return 0;
         }
         PlatSleep(kRetryPauseMs);
         PostProgress(static_cast<intptr_t>(100 * static_cast<int64_t>(i) / attempts));

@@ -20,10 +20,16 @@ void DiskBindProgressWindow(const PlatWindow volatile* mainWindow);
 // An open handle of the present disk whose location by the rule of iCmdType equals iPort, or
 // the invalid handle. Only disks whose storage bus type fits the transport are considered.
 PlatHandle FindDiskByPort(int32_t iCmdType, uint64_t iPort);
+// The same, looking from member *index of the present disks on; on a match *index is set to
+// the member found, so a search can go on after it.
+PlatHandle FindDiskByPortFrom(int32_t iCmdType, uint64_t iPort, uint32_t* index);
 
 // Looks for the record's drive by its iCmdType and iPort up to attempts times, one second
 // apart, posting progress (100 x attempt / attempts) after each search that found nothing.
-// When found, the drive is re-probed into the record with the SATA probe when bIsSATA is set,
-// else the NVMe probe: 1 when the probe accepted it, 0 at once when it did not (the record is
-// then left cleared). 0 after the last attempt, the record untouched.
+// Each disk found at the location is probed with the SATA probe when bIsSATA is set, else the
+// NVMe probe; it is the record's drive only when its serial number is the record's, and then
+// the record is refilled and 1 returned. A disk with another serial number is another drive
+// at an equal location: the search goes on past it. When no disk at the location is the
+// drive but one of them was rejected by its probe, 0 at once with the record cleared. 0 after
+// the last attempt, the record untouched.
 int32_t GetDiskInfoByPortID(DriveInfo* record, int32_t attempts, uint8_t bIsSATA);

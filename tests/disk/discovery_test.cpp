@@ -1,5 +1,6 @@
 // Enumeration, port location and re-discovery on simulated machines.
 #include "base/log.h"
+#include "disk/disk_queries.h"
 #include "disk/enumerate.h"
 #include "disk/port_location.h"
 #include "disk/rediscover.h"
@@ -479,6 +480,90 @@ TEST_F(Discovery, SataPathIdThatIsAbsentNeverFindsAnotherDisk) {
     PlatHandle h = FindDiskByPort(kCmdSata, 1);
     ASSERT_NE(h, PLAT_INVALID_HANDLE);
     PlatDeviceClose(h);
+}
+
+// Two drives of one kind at an equal location: the RST drive's bus numbers give 1 + 99 x 1 =
+// 100, the system drive's 100 + 99 x 0 = 100; or two SATA adapters each with a drive at path
+// id 1, the other one listed first.
+sim::Json ClashingMachine(bool sata) {
+    sim::Json machine = MixedMachine();
+    auto& nodes = machine["nodes"];
+    if (!sata) {
+        for (auto& n : nodes) {
+            if (n["id"] == "nvme-ctrl-a") n["bus_number"] = 100;
+            if (n["id"] == "switch-port" || n["id"] == "rst-ctrl") n["bus_number"] = 1;
+        }
+        return machine;
+    }
+    sim::Json adapter, disk;
+    for (const auto& n : nodes) {
+        if (n["id"] == "ahci") adapter = n;
+        if (n["id"] == "disk-sata") disk = n;
+    }
+    adapter["id"] = "ahci-2";
+    adapter["device_id"] = "PCI\\VEN_AA30&DEV_0612&SUBSYS_06121B21&REV_02\\4&5E5E5E5E&0&00E7";
+    adapter["bus_number"] = 11;
+    disk["id"] = "disk-sata-2";
+    disk["parent"] = "ahci-2";
+    disk["device_id"] = "SCSI\\DISK&VEN_&PROD_FW_SATA_SSD_256G\\5&6F6F6F6F&0&010000";
+    disk["disk"]["name"] = "sata-2";
+    disk["disk"]["number"] = 10;
+    disk["disk"]["scsi_address"]["port"] = 11;
+    disk["disk"]["drive"]["serial"] = "SB4321";
+    nodes.insert(nodes.begin() + 1, disk);
+    nodes.insert(nodes.begin() + 1, adapter);
+    return machine;
+}
+
+TEST_F(Discovery, AnotherDriveAtAnEqualLocationIsPassedOver) {
+    struct {
+        const char* what;
+        bool sata;
+        int32_t number; // the drive searched for
+        const char* drive;
+        const char* serial;
+        int32_t other; // PhysicalDrive number of the drive of the same kind at the same
+                       // location, which the search finds first
+        int64_t back;      // when the drive comes back (ms), under PhysicalDrive12; -1 never
+        std::vector<intptr_t> posts;
+    } cases[] = {
+        {"RST drive, bus formula", false, 1, "rst", "RST0000000002       ", 0, 2500, {3, 6, 10}},
+        {"RST drive that stays away", false, 1, "rst", "", 0, -1, {50, 100}},
+        {"SATA drive, path id", true, 7, "sata", "SA1234", 10, 1000, {3}},
+        {"SATA drive that stays away", true, 7, "sata", "", 10, -1, {50, 100}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Load(ClashingMachine(c.sata).dump());
+        sim::ClearMessages();
+        const DriveInfo before = Enumerated(c.number, c.sata);
+        ASSERT_EQ(before.iPort, c.sata ? 1u : 100u);
+        // The other drive is where the search looks first.
+        PlatHandle first = FindDiskByPort(before.iCmdType, before.iPort);
+        ASSERT_NE(first, PLAT_INVALID_HANDLE);
+        uint32_t type = 0, number = 0;
+        ASSERT_TRUE(QueryDeviceNumber(first, &type, &number));
+        PlatDeviceClose(first);
+        ASSERT_EQ(static_cast<int32_t>(number), c.other) << "the clash is not built";
+
+        sim::DriveReturn how;
+        how.number = 12;
+        sim::DriveLeaves(c.drive, c.back, how);
+        DriveInfo record = before;
+        const int32_t attempts = c.back < 0 ? 2 : 30;
+        if (c.back < 0) {
+            EXPECT_EQ(GetDiskInfoByPortID(&record, attempts, c.sata), 0);
+            EXPECT_EQ(0, std::memcmp(&record, &before, sizeof record))
+                << "another drive's record was taken";
+        } else {
+            ASSERT_EQ(GetDiskInfoByPortID(&record, attempts, c.sata), 1);
+            EXPECT_EQ(std::u16string(record.DiskSerial), Text(c.serial));
+            EXPECT_EQ(record.iDeviceNumber, 12);
+            EXPECT_EQ(std::u16string(record.DevicePath), u"\\\\.\\PhysicalDrive12");
+        }
+        EXPECT_EQ(ProgressPosts(), c.posts);
+        sim::CancelDriveReturns();
+    }
 }
 
 TEST_F(Discovery, AnNvmeDriveWithoutBusNumbersIsNeverTakenForAUsbDrive) {
