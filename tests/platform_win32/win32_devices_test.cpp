@@ -3,6 +3,7 @@
 #include "platform/devtree.h"
 #include "platform/requests.h"
 #include "platform/storage.h"
+#include "platform/win32/devtree_detail.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,21 @@ TEST(Win32Storage, RequestBuffersArePageAlignedAndZeroed) {
     p[4262] = 1;
     PlatPageFree(p);
     PlatPageFree(nullptr);
+}
+
+TEST(Win32DeviceTree, DetailSizesWithoutRoomForATerminatorGiveNoPath) {
+    // The path starts at byte 4 of the detail block on both widths.
+    struct {
+        uint32_t required;
+        uint32_t units;
+    } cases[] = {
+        {0, 0}, {3, 0}, {4, 0}, {5, 0}, // no room for the terminator: never a path
+        {6, 1}, {7, 1},                 // the terminator alone; an odd byte is not counted
+        {4 + 2 * 40, 40},
+        {0xFFFFFFFFu, (0xFFFFFFFFu - 4) / 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DetailPathUnits(c.required, 4), c.units) << c.required;
 }
 
 TEST(Win32DeviceTree, InterfaceSetsEnumerateAndEndCleanly) {

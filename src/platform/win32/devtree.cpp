@@ -1,6 +1,7 @@
 // The device tree on Windows: SetupDi functions for interface and device sets and their
 // properties, CM_Get_Parent and CM_Get_Device_IDW for the node graph.
 #include "platform/devtree.h"
+#include "platform/win32/devtree_detail.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -65,10 +66,11 @@ int32_t PlatDevGetInterfaceDetail(PlatDevInfoSet set, const PlatGuid* classGuid,
     DWORD required = 0;
     SetupDiGetDeviceInterfaceDetailW(ToSet(set), &data, nullptr, 0, &required, nullptr);
     if (required == 0) return 0;
-    const DWORD fixed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-    uint32_t units = (required - fixed) / sizeof(wchar_t);
+    const uint32_t units =
+        DetailPathUnits(required, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
     if (requiredUnits) *requiredUnits = units;
-    if (path == nullptr || pathCap < units) return 0;
+    // A size without room for the terminator gives no path (and no path[units - 1] to end).
+    if (units == 0 || path == nullptr || pathCap < units) return 0;
     auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, required));
     if (detail == nullptr) return 0;
