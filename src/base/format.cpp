@@ -186,8 +186,8 @@ int32_t FormatV(char16_t* buf, size_t cap, const char16_t* format, va_list args)
                 known = false;
                 break;
             }
-            const bool narrow = spec.size == Size::kShort ||
-                                (*p == u'S' && spec.size == Size::kDefault);
+            const bool narrow =
+                spec.size == Size::kShort || (*p == u'S' && spec.size == Size::kDefault);
             if (narrow) {
                 char16_t wide[1024];
                 NarrowText(va_arg(args, const char*), spec.precision, wide);
@@ -211,7 +211,8 @@ int32_t FormatV(char16_t* buf, size_t cap, const char16_t* format, va_list args)
             // Not a conversion of this formatter: the width of the argument it stands for is
             // unknown, so no further argument is read at all; the rest of the format is
             // written as it stands.
-            for (const char16_t* q = start; *q != 0; ++q) out.Put(*q);
+            for (const char16_t* q = start; *q != 0; ++q)
+                out.Put(*q);
             break;
         }
     }

@@ -119,7 +119,8 @@ int32_t GetDiskInfoByPortID(DriveInfo* record, int32_t attempts, uint8_t bIsSATA
             char16_t path[kDriveText];
             FormatInto(path, u"\\\\.\\PhysicalDrive%d", static_cast<int32_t>(number));
             DriveInfo probed;
-            int32_t result = bIsSATA ? ProbeSataDrive(path, &probed) : ProbeNvmeDrive(path, &probed);
+            int32_t result =
+                bIsSATA ? ProbeSataDrive(path, &probed) : ProbeNvmeDrive(path, &probed);
             if (result != kFwOk) {
                 rejected = true;
                 continue;

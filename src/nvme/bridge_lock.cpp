@@ -76,7 +76,8 @@ BridgeLock BridgeLockAcquire(PlatHandle drive) {
     } else {
         // Every stripe, always in the same order: a thread holds either one stripe for one
         // sequence or takes them all in this order, so no two threads wait on each other.
-        for (std::mutex& m : g_stripes) m.lock();
+        for (std::mutex& m : g_stripes)
+            m.lock();
     }
     return BridgeLock{stripe};
 }
@@ -86,5 +87,6 @@ void BridgeLockRelease(BridgeLock lock) {
         g_stripes[lock.stripe].unlock();
         return;
     }
-    for (int32_t i = kStripes - 1; i >= 0; --i) g_stripes[i].unlock();
+    for (int32_t i = kStripes - 1; i >= 0; --i)
+        g_stripes[i].unlock();
 }

@@ -45,7 +45,7 @@ inline constexpr uint32_t kNvmeDataTypeIdentify = 1;
 inline constexpr uint32_t kStorageProtocolStructureVersion = 1;
 inline constexpr uint32_t kStorageProtocolCommandFlagAdapterRequest = 0x80000000u;
 inline constexpr uint32_t kStorageProtocolSpecificNvmeAdminCommand = 1;
-inline constexpr uint32_t kStorageProtocolStatusSuccess = 0;
+inline constexpr uint32_t kStorageProtocolStatusSuccess = 1; // 0 is "pending"
 
 // Firmware requests.
 inline constexpr uint32_t kStorageHwFirmwareRequestFlagController = 0x00000001;

@@ -71,7 +71,8 @@ TEST(Format, SizePrefixesReadEachArgumentAtItsWidth) {
         {"ll is 64-bit", Fmt(u"%lld|%s", static_cast<long long>(1) << 40, u"z"),
          u"1099511627776|z"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
 }
 
 TEST(Format, AnUnknownConversionReadsNoFurtherArgument) {
@@ -86,7 +87,8 @@ TEST(Format, AnUnknownConversionReadsNoFurtherArgument) {
         {"prefixed percent", Fmt(u"%h%%d", 3), u"%h%%d"},
         {"after known ones", Fmt(u"%d%k%d", 1, 2), u"1%k%d"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.want) << c.what << ": " << Printable(c.got);
 }
 
 TEST(Format, LongMessageIsCutWithinCapacity) {

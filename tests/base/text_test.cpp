@@ -90,7 +90,10 @@ TEST(Text, AnsiConversionsIntoNoRoomOrRoomForTheTerminatorOnly) {
         const char* narrow;
         const char16_t* wide;
         int32_t length; // -1: up to the terminator
-    } texts[] = {{"ABC", u"ABC", -1}, {"x", u"x", -1}, {"SERIAL  ", u"SERIAL  ", 6}, {"", u"", -1},
+    } texts[] = {{"ABC", u"ABC", -1},
+                 {"x", u"x", -1},
+                 {"SERIAL  ", u"SERIAL  ", 6},
+                 {"", u"", -1},
                  {"\xE9t\xE9", u"\u00E9t\u00E9", -1}};
     for (const auto& t : texts) {
         SCOPED_TRACE(t.narrow);

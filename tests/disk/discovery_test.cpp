@@ -524,7 +524,7 @@ TEST_F(Discovery, AnotherDriveAtAnEqualLocationIsPassedOver) {
         const char* serial;
         int32_t other; // PhysicalDrive number of the drive of the same kind at the same
                        // location, which the search finds first
-        int64_t back;      // when the drive comes back (ms), under PhysicalDrive12; -1 never
+        int64_t back;  // when the drive comes back (ms), under PhysicalDrive12; -1 never
         std::vector<intptr_t> posts;
     } cases[] = {
         {"RST drive, bus formula", false, 1, "rst", "RST0000000002       ", 0, 2500, {3, 6, 10}},

@@ -35,10 +35,10 @@ TEST(Win32DeviceTree, DetailSizesWithoutRoomForATerminatorGiveNoPath) {
         uint32_t required;
         uint32_t units;
     } cases[] = {
-        {0, 0}, {3, 0}, {4, 0}, {5, 0}, // no room for the terminator: never a path
-        {6, 1}, {7, 1},                 // the terminator alone; an odd byte is not counted
-        {4 + 2 * 40, 40},
-        {0xFFFFFFFFu, (0xFFFFFFFFu - 4) / 2},
+        {0, 0},           {3, 0},
+        {4, 0},           {5, 0}, // no room for the terminator: never a path
+        {6, 1},           {7, 1}, // the terminator alone; an odd byte is not counted
+        {4 + 2 * 40, 40}, {0xFFFFFFFFu, (0xFFFFFFFFu - 4) / 2},
     };
     for (const auto& c : cases)
         EXPECT_EQ(DetailPathUnits(c.required, 4), c.units) << c.required;
