@@ -51,7 +51,7 @@ inline constexpr uint32_t kNvmeDataTypeIdentify = 1;
 inline constexpr uint32_t kStorageProtocolStructureVersion = 1;
 inline constexpr uint32_t kStorageProtocolCommandFlagAdapterRequest = 0x80000000u;
 inline constexpr uint32_t kStorageProtocolSpecificNvmeAdminCommand = 1;
-inline constexpr uint32_t kStorageProtocolStatusSuccess = 0;
+inline constexpr uint32_t kStorageProtocolStatusSuccess = 1; // 0 means "pending"
 inline constexpr uint32_t kStorageProtocolStatusError = 2;
 inline constexpr uint32_t kStorageHwFirmwareRequestFlagSwitchToExistingFirmware = 0x80000000u;
 // SCSI_PASS_THROUGH_DIRECT DataIn, SCSI status

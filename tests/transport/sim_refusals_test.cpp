@@ -194,7 +194,7 @@ Outcome OutcomeOf(const sim::TraceRecord& rec, const Request& sent) {
     if (!rec.ok) return Outcome::Fails;
     if (rec.scsi_status && *rec.scsi_status == 2) return Outcome::CheckCondition;
     if (rec.ata_status && (*rec.ata_status & 0x01)) return Outcome::AtaError;
-    if (rec.ioctl == sim::kIoctlStorageProtocolCommand && Le32At(sent.block, 16) != 0)
+    if (rec.ioctl == sim::kIoctlStorageProtocolCommand && Le32At(sent.block, 16) != sim::kStorageProtocolStatusSuccess)
         return Outcome::NvmeError; // ReturnStatus
     if (rec.ioctl == sim::kIoctlScsiMiniport && (Le32At(sent.block, 108) >> 17) != 0)
         return Outcome::NvmeError; // completion status field at 96 + 14
