@@ -50,6 +50,14 @@ inline constexpr uint32_t kStorageProtocolStatusSuccess = 1; // 0 is "pending"
 // Firmware requests.
 inline constexpr uint32_t kStorageHwFirmwareRequestFlagController = 0x00000001;
 inline constexpr uint32_t kStorageHwFirmwareRequestFlagSwitchToExistingFirmware = 0x80000000u;
+// STORAGE_HW_FIRMWARE_DOWNLOAD's Version: the structure's size with a one-byte image area,
+// rounded to its 8-byte alignment (40 for 32-bit and 64-bit processes alike).
+inline constexpr uint32_t kStorageHwFirmwareDownloadVersion = 40;
+// The miniport firmware request (FIRMWARE_REQUEST_BLOCK and the structures it carries).
+inline constexpr uint32_t kFirmwareRequestBlockVersion = 1;
+inline constexpr uint32_t kFirmwareRequestFlagController = 0x00000001;
+inline constexpr uint32_t kStorageFirmwareDownloadV2Version = 2;
+inline constexpr uint32_t kStorageFirmwareActivateVersion = 1;
 
 // SCSI_PASS_THROUGH_DIRECT DataIn values.
 inline constexpr uint8_t kScsiIoctlDataOut = 0;
@@ -184,6 +192,35 @@ struct StorageHwFirmwareActivate {
     uint8_t Reserved0[3];
 };
 
+// FIRMWARE_REQUEST_BLOCK: follows the SRB_IO_CONTROL header of a miniport firmware request.
+struct FirmwareRequestBlock {
+    uint32_t Version;
+    uint32_t Size;
+    uint32_t Function;
+    uint32_t Flags;
+    uint32_t DataBufferOffset;
+    uint32_t DataBufferLength;
+};
+
+// STORAGE_FIRMWARE_DOWNLOAD_V2 without its variable-length image area (which starts at 32).
+struct StorageFirmwareDownloadV2 {
+    uint32_t Version;
+    uint32_t Size;
+    uint64_t Offset;
+    uint64_t BufferSize;
+    uint8_t Slot;
+    uint8_t Reserved[3];
+    uint32_t ImageSize;
+};
+
+// STORAGE_FIRMWARE_ACTIVATE.
+struct StorageFirmwareActivate {
+    uint32_t Version;
+    uint32_t Size;
+    uint8_t SlotToActivate;
+    uint8_t Reserved0[3];
+};
+
 // SRB_IO_CONTROL, the header of every miniport request.
 struct SrbIoControl {
     uint32_t HeaderLength;
@@ -303,4 +340,27 @@ static_assert(offsetof(StorageHwFirmwareDownload, Offset) == 16 &&
               offsetof(StorageHwFirmwareDownload, ImageBuffer) == 32 &&
               sizeof(StorageHwFirmwareDownload) == 40);
 static_assert(sizeof(StorageHwFirmwareActivate) == 16);
+// The firmware structures hold no pointer and their 64-bit fields sit at 8-byte boundaries, so
+// one table of literal offsets holds for 32-bit and 64-bit processes.
+static_assert(offsetof(StorageHwFirmwareDownload, Version) == 0 &&
+              offsetof(StorageHwFirmwareDownload, Size) == 4 &&
+              offsetof(StorageHwFirmwareDownload, Flags) == 8 &&
+              offsetof(StorageHwFirmwareDownload, Slot) == 12 &&
+              offsetof(StorageHwFirmwareDownload, BufferSize) == 24 &&
+              kStorageHwFirmwareDownloadVersion == 40);
+static_assert(offsetof(StorageHwFirmwareActivate, Version) == 0 &&
+              offsetof(StorageHwFirmwareActivate, Size) == 4 &&
+              offsetof(StorageHwFirmwareActivate, Flags) == 8 &&
+              offsetof(StorageHwFirmwareActivate, Slot) == 12);
+static_assert(sizeof(FirmwareRequestBlock) == 24 && offsetof(FirmwareRequestBlock, Function) == 8 &&
+              offsetof(FirmwareRequestBlock, Flags) == 12 &&
+              offsetof(FirmwareRequestBlock, DataBufferOffset) == 16 &&
+              offsetof(FirmwareRequestBlock, DataBufferLength) == 20);
+static_assert(sizeof(StorageFirmwareDownloadV2) == 32 &&
+              offsetof(StorageFirmwareDownloadV2, Offset) == 8 &&
+              offsetof(StorageFirmwareDownloadV2, BufferSize) == 16 &&
+              offsetof(StorageFirmwareDownloadV2, Slot) == 24 &&
+              offsetof(StorageFirmwareDownloadV2, ImageSize) == 28);
+static_assert(sizeof(StorageFirmwareActivate) == 12 &&
+              offsetof(StorageFirmwareActivate, SlotToActivate) == 8);
 static_assert(sizeof(SrbIoControl) == 28);
