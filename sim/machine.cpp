@@ -4,6 +4,8 @@
 #include "platform/utf8.h"
 #include "machine_impl.h"
 
+#include "request_families.h"
+
 #include "bytes.h"
 #include "windows_abi.h"
 
@@ -290,7 +292,10 @@ Machine& LoadFile(const std::string& path) {
     return Load(text.str());
 }
 
-MachineImpl::MachineImpl() = default;
+MachineImpl::MachineImpl() {
+    // A bridge's power-control command restarts the drive behind it (nvme_firmware.cpp).
+    onBridgePowerControl = [this](Disk& disk, uint8_t mode) { BridgePowerControl(*this, disk, mode); };
+}
 MachineImpl::~MachineImpl() = default;
 
 // ---- loading --------------------------------------------------------------------------------

@@ -108,6 +108,14 @@ NvmeCompletion NvmeDrive::Execute(const uint8_t* entry, const uint8_t* toDrive, 
         return NvmeCompletion{};
     };
     const bool signed_ = cdw14 == signature14 && cdw15 == signature15;
+    for (NvmeReject& r : rejects) {
+        if (r.opcode != opcode || (r.dword12 >= 0 && static_cast<uint32_t>(r.dword12) != cdw12))
+            continue;
+        ++r.seen;
+        if (r.seen < r.nth || (r.count != 0 && r.fired >= r.count)) continue;
+        ++r.fired;
+        return NvmeCompletion{0, r.status};
+    }
 
     switch (opcode) {
     case 0x06: { // Identify
@@ -116,23 +124,10 @@ NvmeCompletion NvmeDrive::Execute(const uint8_t* entry, const uint8_t* toDrive, 
         if (cns == 0 && (nsid == 1 || nsid == 0xFFFFFFFF)) return reply(identifyNamespace);
         return NvmeCompletion{0, kNvmeInvalidField};
     }
-    case 0x11: { // Firmware Image Download: NUMD 0's-based dwords, OFST in dwords
-        const uint64_t bytes = (static_cast<uint64_t>(cdw10) + 1) * 4;
-        const uint64_t offset = static_cast<uint64_t>(cdw11) * 4;
-        if (toDrive == nullptr || bytes > toLength + 3u)
-            return NvmeCompletion{0, kNvmeInvalidField};
-        if (download.size() < offset + toLength) download.resize(offset + toLength);
-        std::memcpy(download.data() + offset, toDrive, toLength);
-        return NvmeCompletion{};
-    }
-    case 0x10: { // Firmware Commit: slot bits 2:0, action bits 5:3
-        committedSlot = static_cast<int>(cdw10 & 7);
-        commitAction = static_cast<int>((cdw10 >> 3) & 7);
-        committedImage = download;
-        download.clear();
-        activationPending = commitAction == 1 || commitAction == 2 || commitAction == 3;
-        return NvmeCompletion{};
-    }
+    case 0x11: // Firmware Image Download
+        return FirmwareDownload(nsid, cdw10, cdw11, toDrive, toLength);
+    case 0x10: // Firmware Commit
+        return FirmwareCommit(nsid, cdw10);
     default:
         break;
     }
@@ -149,6 +144,8 @@ NvmeCompletion NvmeDrive::Execute(const uint8_t* entry, const uint8_t* toDrive, 
     case 0xF1: // rewrites the first 144 bytes of the geometry page
         if (!signed_ || toDrive == nullptr) return NvmeCompletion{0, kNvmeInvalidField};
         std::memcpy(geometry.data(), toDrive, std::min<uint32_t>(toLength, 144));
+        firmwareRevision = RecordedName(); // a name written takes effect at once
+        BuildIdentify();
         return NvmeCompletion{};
     case 0xE5: { // writes the configuration record, dword 14 = its CRC-32
         if (cdw12 != 1 || toDrive == nullptr || toLength < 4096)
@@ -156,18 +153,13 @@ NvmeCompletion NvmeDrive::Execute(const uint8_t* entry, const uint8_t* toDrive, 
         uint32_t crc = static_cast<uint32_t>(crc32(0L, toDrive, 4096));
         if (crc != cdw14 || cdw15 != 0) return NvmeCompletion{0, kNvmeInvalidField};
         std::memcpy(configRecord.data(), toDrive, 4096);
+        firmwareRevision = RecordedName();
+        BuildIdentify();
         return NvmeCompletion{};
     }
     default:
         return NvmeCompletion{0, kNvmeInvalidOpcode};
     }
-}
-
-void NvmeDrive::ControllerReset() {
-    if (!activationPending) return;
-    activationPending = false;
-    if (!pendingRevision.empty()) firmwareRevision = pendingRevision;
-    BuildIdentify();
 }
 
 } // namespace sim

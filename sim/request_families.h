@@ -12,6 +12,8 @@
 //   inbox_firmware.cpp        IOCTL_STORAGE_FIRMWARE_DOWNLOAD / _ACTIVATE of the in-box driver
 //   rst_miniport.cpp          IOCTL_SCSI_MINIPORT on \\.\scsiN: (SRB_IO_CONTROL), "IntelNvm"
 //   rst_firmware.cpp          the RST miniport's "IntelFw " firmware requests
+//   nvme_firmware.cpp         a bridge's power control restarting its drive, machine restarts,
+//                             device-change notices (nvme_firmware.h: the tests' side)
 //   device_tree.cpp           the device-tree queries (interfaces, properties, parents, ids)
 //   nvme_checks.cpp           what a drive refuses in a submission entry, whatever the path
 // Every file decodes with the simulator's own offsets and codes (windows_abi.h), never the
@@ -115,5 +117,9 @@ bool FirmwareActivate(MachineImpl& m, Disk& disk, Request& req);
 // SCSI port device (\\.\scsiN:), IOCTL_SCSI_MINIPORT.
 bool RstMiniport(MachineImpl& m, int port, Request& req);
 bool RstFirmware(MachineImpl& m, int port, Request& req);
+
+// A bridge's power-control command reached it with this mode (the default behaviour of
+// MachineImpl::onBridgePowerControl; nvme_firmware.cpp).
+void BridgePowerControl(MachineImpl& m, Disk& disk, uint8_t mode);
 
 } // namespace sim
