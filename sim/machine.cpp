@@ -294,7 +294,9 @@ Machine& LoadFile(const std::string& path) {
 
 MachineImpl::MachineImpl() {
     // A bridge's power-control command restarts the drive behind it (nvme_firmware.cpp).
-    onBridgePowerControl = [this](Disk& disk, uint8_t mode) { BridgePowerControl(*this, disk, mode); };
+    onBridgePowerControl = [this](Disk& disk, uint8_t mode) {
+        BridgePowerControl(*this, disk, mode);
+    };
 }
 MachineImpl::~MachineImpl() = default;
 

@@ -71,7 +71,8 @@ NvmeCompletion NvmeDrive::FirmwareCommit(uint32_t nsid, uint32_t cdw10) {
     image.swap(download);
     const bool whole = CoversWhole(covered, image.size());
     covered.clear();
-    if (nsid != 0 || (cdw10 & ~0x3Fu) != 0 || action != 1) return NvmeCompletion{0, kNvmeInvalidField};
+    if (nsid != 0 || (cdw10 & ~0x3Fu) != 0 || action != 1)
+        return NvmeCompletion{0, kNvmeInvalidField};
     if (slot != 1) return NvmeCompletion{0, kNvmeInvalidFirmwareSlot};
     if (image.empty() || !whole) return NvmeCompletion{0, kNvmeInvalidFirmwareImage};
     staged.swap(image);

@@ -51,12 +51,12 @@ struct NvmeFirmwareState {
     std::vector<uint8_t> staged;   // committed, waiting for a controller reset
     std::vector<uint8_t> download; // being received
     int activations = 0;
-    std::string last_activation;   // "activated", "refused: ...", or "" before any
-    std::string revision;          // Identify's firmware revision, blanks removed
-    std::string internal_version;  // vendor information reply, bytes 32-39
-    uint32_t ftl_build = 0;        // vendor information reply, bytes 72-75
+    std::string last_activation;  // "activated", "refused: ...", or "" before any
+    std::string revision;         // Identify's firmware revision, blanks removed
+    std::string internal_version; // vendor information reply, bytes 32-39
+    uint32_t ftl_build = 0;       // vendor information reply, bytes 72-75
     std::vector<uint8_t> config_record;
-    std::string recorded_name;     // the name in the record (or page) it runs with
+    std::string recorded_name; // the name in the record (or page) it runs with
 };
 NvmeFirmwareState NvmeFirmware(const std::string& drive);
 

@@ -42,8 +42,7 @@ bool RstFirmware(MachineImpl& m, int port, Request& req) {
     const uint8_t* in = req.in.data();
     const size_t size = req.in.size();
     if (size < kDataOffset) return Refuse(req, "shorter than the firmware request block");
-    if (Le32(in) != 28 || std::memcmp(in + 4, "IntelFw ", 8) != 0 ||
-        Le32(in + 16) != 0xF0000040u)
+    if (Le32(in) != 28 || std::memcmp(in + 4, "IntelFw ", 8) != 0 || Le32(in + 16) != 0xF0000040u)
         return Refuse(req, "not an IntelFw request");
     const uint32_t timeout = Le32(in + 12);
     if (timeout == 0 || timeout > kLongestTimeout) return Refuse(req, "Timeout 0 or over 30 hours");
@@ -53,7 +52,8 @@ bool RstFirmware(MachineImpl& m, int port, Request& req) {
     const uint8_t pathId = in[29];
     const uint32_t function = Le32(in + 40), flags = Le32(in + 44), dataOffset = Le32(in + 48),
                    dataLength = Le32(in + 52);
-    if (Le32(in + 32) != 1 || Le32(in + 36) != 24) return Refuse(req, "request block Version or Size");
+    if (Le32(in + 32) != 1 || Le32(in + 36) != 24)
+        return Refuse(req, "request block Version or Size");
     if (flags != 1) return Refuse(req, "request block Flags is not the controller flag");
     if (dataOffset != kDataOffset || static_cast<uint64_t>(dataOffset) + dataLength > size)
         return Refuse(req, "request block data area wrong");
@@ -102,8 +102,9 @@ bool RstFirmware(MachineImpl& m, int port, Request& req) {
         return req.Fail(f->error);
     }
     if (!disk || !disk->nvme) return req.Fail(kErrorDeviceNotConnectedCode);
-    const NvmeCompletion done = disk->nvme->Execute(
-        entry.data(), function == 2 ? data + 32 : nullptr, static_cast<uint32_t>(length), nullptr, 0);
+    const NvmeCompletion done =
+        disk->nvme->Execute(entry.data(), function == 2 ? data + 32 : nullptr,
+                            static_cast<uint32_t>(length), nullptr, 0);
     // The driver completes the request and reports the drive's error status in ReturnCode only.
     if (done.status != 0) req.rec->note = "the drive completed it with an error status";
     if (req.out && req.outSize >= 24) {

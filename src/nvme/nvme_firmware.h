@@ -27,8 +27,7 @@ int32_t DownloadFW(const TransportContext* context, PlatHandle drive, const uint
                    uint32_t size);
 // Commits the downloaded image: slot (3 bits), commit action (3 bits). The RST path always
 // activates slot 1.
-int32_t FWCommit(const TransportContext* context, PlatHandle drive, uint32_t slot,
-                 uint32_t action);
+int32_t FWCommit(const TransportContext* context, PlatHandle drive, uint32_t slot, uint32_t action);
 
 // Per-path pieces of an image: offset is the piece's byte offset in the image. 1 or -4.
 int32_t IO_USB_ASM_DownloadFW(PlatHandle drive, uint32_t offset, const uint8_t* chunk,

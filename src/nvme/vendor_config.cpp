@@ -21,8 +21,7 @@ bool AllZero(const uint8_t* bytes, uint32_t length) {
 
 } // namespace
 
-int32_t ReadVendorConfigRecord(const TransportContext* context, PlatHandle drive,
-                               uint8_t* record) {
+int32_t ReadVendorConfigRecord(const TransportContext* context, PlatHandle drive, uint8_t* record) {
     std::memset(record, 0, kVendorRecordSize);
     const int32_t result =
         NVMeAdminCmd(context, drive, kDirFromDrive, kOpVendorRead, kSelectConfigRecord, 0,
@@ -32,14 +31,13 @@ int32_t ReadVendorConfigRecord(const TransportContext* context, PlatHandle drive
     return AllZero(record, kVendorRecordSize) ? kFwRequestFailed : kFwOk;
 }
 
-int32_t WriteVendorConfigRecord(const TransportContext* context, PlatHandle drive,
-                                uint8_t* record, uint32_t crc) {
+int32_t WriteVendorConfigRecord(const TransportContext* context, PlatHandle drive, uint8_t* record,
+                                uint32_t crc) {
     return NVMeAdminCmd(context, drive, kDirToDrive, kOpVendorRecordWrite, kSelectConfigRecord, 0,
                         crc, 0, record, kVendorRecordSize);
 }
 
-int32_t WriteVendorFwName(const TransportContext* context, PlatHandle drive,
-                          const char16_t* name) {
+int32_t WriteVendorFwName(const TransportContext* context, PlatHandle drive, const char16_t* name) {
     uint8_t page[kVendorRecordSize];
     std::memset(page, 0, sizeof(page));
     int32_t result = NVMeAdminCmd(context, drive, kDirFromDrive, kOpGeometryRead, 0, 0,

@@ -19,15 +19,13 @@ inline constexpr uint32_t kVendorPageNameSize = 8;
 
 // Reads the drive's configuration record (opcode 0xE6, dword 12 = 1, the signature) into
 // record (kVendorRecordSize bytes, zeroed first). 1, -4 (also for a record of zeros), -5.
-int32_t ReadVendorConfigRecord(const TransportContext* context, PlatHandle drive,
-                               uint8_t* record);
+int32_t ReadVendorConfigRecord(const TransportContext* context, PlatHandle drive, uint8_t* record);
 // Writes the record (opcode 0xE5, dword 12 = 1, dword 14 = crc, the CRC-32 of its 4096 bytes,
 // dword 15 = 0). On the RST path the record comes back overwritten by the reply's data area.
-int32_t WriteVendorConfigRecord(const TransportContext* context, PlatHandle drive,
-                                uint8_t* record, uint32_t crc);
+int32_t WriteVendorConfigRecord(const TransportContext* context, PlatHandle drive, uint8_t* record,
+                                uint32_t crc);
 // Rewrites the vendor firmware name of a drive without vendor information: reads the geometry
 // page (0xF2), keeps its first 144 bytes with the name's first 8 ANSI bytes (zero-padded) at
 // 88-95, zeroes the rest and writes it (0xF1). Nothing is written when the read fails or comes
 // back all zero. 1, -4, -5.
-int32_t WriteVendorFwName(const TransportContext* context, PlatHandle drive,
-                          const char16_t* name);
+int32_t WriteVendorFwName(const TransportContext* context, PlatHandle drive, const char16_t* name);

@@ -47,9 +47,9 @@ TEST_P(EveryPath, TenThousandBytesGoAsThreePiecesAndPost40And80) {
     }
     EXPECT_EQ(sim::NvmeFirmware(Name()).download, image);
     EXPECT_EQ(Posts(), (std::vector<intptr_t>{40, 80}));
-    EXPECT_EQ(LogLines(), (std::vector<std::u16string>{u"DownloadFW IN", u"DownloadFW  40%",
-                                                       u"DownloadFW  80%",
-                                                       u"DownloadFW Success OUT"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::u16string>{u"DownloadFW IN", u"DownloadFW  40%", u"DownloadFW  80%",
+                                           u"DownloadFW Success OUT"}));
 }
 
 TEST_P(EveryPath, SmallImagesPostNothingAndAnEmptyOneSendsNothing) {
@@ -101,7 +101,8 @@ TEST_P(EveryPath, CommitOfSlot1Action1StagesTheDownloadedImage) {
     ASSERT_EQ(commits.size(), 1u);
     EXPECT_EQ(Dword(commits[0], 10), 9u);
     EXPECT_EQ(Dword(commits[0], 1), 0u);
-    EXPECT_EQ(LogLines(), (std::vector<std::u16string>{u"FW Commit IN", u"FW Commit Success OUT "}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::u16string>{u"FW Commit IN", u"FW Commit Success OUT "}));
     const sim::NvmeFirmwareState state = sim::NvmeFirmware(Name());
     EXPECT_EQ(state.staged, image);
     EXPECT_TRUE(state.download.empty());
@@ -166,8 +167,8 @@ TEST_F(Download, AnRstPieceIsA4184ByteIntelFwRequest) {
         expected[80] = 0xFF;
         EXPECT_EQ(sim::Hex(std::vector<uint8_t>(in.begin(), in.begin() + 88)), sim::Hex(expected))
             << "piece " << i;
-        EXPECT_TRUE(std::equal(in.begin() + 88, in.end(),
-                               image.begin() + static_cast<long>(4096 * i)));
+        EXPECT_TRUE(
+            std::equal(in.begin() + 88, in.end(), image.begin() + static_cast<long>(4096 * i)));
     }
 }
 
@@ -297,7 +298,8 @@ TEST_F(Commit, AnInboxActivateFailingWith197127CountsAsSuccessAnotherErrorAsMinu
     sim::Current().AddFault(pending);
     capture_.Clear();
     EXPECT_EQ(FWCommit(Context(), Handle(), 1, 1), 1);
-    EXPECT_EQ(LogLines(), (std::vector<std::u16string>{u"FW Commit IN", u"FW Commit Success OUT "}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::u16string>{u"FW Commit IN", u"FW Commit Success OUT "}));
     EXPECT_EQ(TraceOf(kIoctlStorageFirmwareActivate).at(0).error, 197127u);
     EXPECT_EQ(sim::NvmeFirmware("nvme").staged, image) << "the commit reached the drive";
 

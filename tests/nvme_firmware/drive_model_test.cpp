@@ -43,8 +43,8 @@ TEST_F(DriveModel, APieceMustBeLongerThanNumdDwordsAndFitInNumdPlusOne) {
         uint32_t numd, length;
         bool taken;
     };
-    const Case cases[] = {{0, 1, true},     {0, 4, true},     {0, 5, false},
-                          {1, 4, false},    {1, 5, true},     {1023, 4096, true},
+    const Case cases[] = {{0, 1, true},        {0, 4, true},       {0, 5, false},
+                          {1, 4, false},       {1, 5, true},       {1023, 4096, true},
                           {1023, 4092, false}, {1022, 4096, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.numd) + " / " + std::to_string(c.length));
@@ -104,14 +104,13 @@ TEST_F(DriveModel, OnlyAWholeImageCommittedToSlot1WithAction1RunsAfterAReset) {
 }
 
 TEST_F(DriveModel, AResetActivatesAWholeStagedImageAndRefusesABrokenOne) {
-    sim::FirmwareImageSpec spec;
-    spec.internal_version = "R9.8.7.6";
-    spec.ftl_build = 0x5A5A;
-    const std::vector<uint8_t> image = sim::MakeFirmwareImage(spec);
+    sim::FirmwareImageSpec wanted;
+    wanted.internal_version = "R9.8.7.6";
+    wanted.ftl_build = 0x5A5A;
+    const std::vector<uint8_t> image = sim::MakeFirmwareImage(wanted);
     std::vector<uint8_t> corrupted = image;
     corrupted[4096 + 17] ^= 0x01;
-    for (const auto& [sent, activated] :
-         {std::pair{image, true}, std::pair{corrupted, false}}) {
+    for (const auto& [sent, activated] : {std::pair{image, true}, std::pair{corrupted, false}}) {
         SCOPED_TRACE(activated ? "whole" : "corrupted");
         Open("jmicron");
         const sim::NvmeFirmwareState before = sim::NvmeFirmware("jmicron");
@@ -209,9 +208,9 @@ TEST_F(DriveModel, TheDriversRefuseFirmwareRequestsWithAWrongField) {
         c.change(r);
         PlatHandle target = c.rst ? Context()->hScsiPort : Handle();
         uint32_t returned = 0;
-        const int32_t ok = PlatDeviceIoControl(
-            target, c.rst ? kIoctlScsiMiniport : kIoctlStorageFirmwareDownload, r.data(),
-            static_cast<uint32_t>(r.size()), nullptr, 0, &returned);
+        const int32_t ok =
+            PlatDeviceIoControl(target, c.rst ? kIoctlScsiMiniport : kIoctlStorageFirmwareDownload,
+                                r.data(), static_cast<uint32_t>(r.size()), nullptr, 0, &returned);
         const bool good = std::string(c.what) == "as sent";
         EXPECT_EQ(ok, good ? 1 : 0);
         EXPECT_EQ(Executed(0x11).size(), good ? 1u : 0u);

@@ -35,8 +35,8 @@ int32_t UpdateNvmeDrive(const TransportContext* context, PlatHandle drive, bool 
         if (r != 1) return r;
     }
     const uint32_t last = size % 4096 == 0 ? 4096 : size % 4096;
-    const uint32_t sent = fault == Fault::None || fault == Fault::RecordWithWrongCrc ? size
-                                                                                     : size - last;
+    const uint32_t sent =
+        fault == Fault::None || fault == Fault::RecordWithWrongCrc ? size : size - last;
     r = DownloadFW(context, drive, image.data(), sent);
     if (r != 1) return r;
     PlatSleep(3000);
@@ -46,10 +46,17 @@ int32_t UpdateNvmeDrive(const TransportContext* context, PlatHandle drive, bool 
         // The last piece after the commit, at its own offset, by the path's primitive.
         const uint8_t* piece = image.data() + sent;
         switch (context->iCmdType) {
-        case kCmdAsmedia: r = IO_USB_ASM_DownloadFW(drive, sent, piece, last); break;
-        case kCmdJmicron: r = IO_USB_JMI_DownloadFW(drive, sent, piece, last); break;
-        case kCmdInboxNvme: r = IO_NVMe_DownloadFW(drive, sent, piece, last); break;
-        default: r = IO_RST_DownloadFW(context->hScsiPort, context->iPathId, sent, piece, last);
+        case kCmdAsmedia:
+            r = IO_USB_ASM_DownloadFW(drive, sent, piece, last);
+            break;
+        case kCmdJmicron:
+            r = IO_USB_JMI_DownloadFW(drive, sent, piece, last);
+            break;
+        case kCmdInboxNvme:
+            r = IO_NVMe_DownloadFW(drive, sent, piece, last);
+            break;
+        default:
+            r = IO_RST_DownloadFW(context->hScsiPort, context->iPathId, sent, piece, last);
         }
         if (r != 1) return r;
     }
@@ -103,12 +110,12 @@ struct Case {
 class NvmeUpdate : public FirmwareTest, public testing::WithParamInterface<Case> {
   protected:
     std::vector<uint8_t> Image(bool cmfg) const {
-        sim::FirmwareImageSpec spec;
-        spec.cmfg = cmfg;
-        spec.size = cmfg ? 24576 : 10002; // plain: a last piece of 1810 bytes
-        spec.internal_version = kNewVersion;
-        spec.ftl_build = kNewBuild;
-        return sim::MakeFirmwareImage(spec);
+        sim::FirmwareImageSpec wanted;
+        wanted.cmfg = cmfg;
+        wanted.size = cmfg ? 24576 : 10002; // plain: a last piece of 1810 bytes
+        wanted.internal_version = kNewVersion;
+        wanted.ftl_build = kNewBuild;
+        return sim::MakeFirmwareImage(wanted);
     }
     sim::Json Drive(bool vendorInfo) const {
         sim::Json d = sim::DefaultNvmeDrive();
@@ -145,22 +152,22 @@ TEST_P(NvmeUpdate, TheDriveRunsTheMergedImageAndReportsTheNewRevisionAndVersion)
         EXPECT_EQ(state.config_record, renamed) << "the drive runs with its own record, renamed";
     }
     EXPECT_EQ(state.internal_version, kNewVersion);
-    const std::u16string path = std::string(c.path) == "jmicron" ? u"\\\\.\\PhysicalDrive7"
-                                                                 : u"\\\\.\\PhysicalDrive1";
+    const std::u16string path =
+        std::string(c.path) == "jmicron" ? u"\\\\.\\PhysicalDrive7" : u"\\\\.\\PhysicalDrive1";
     EXPECT_EQ(std::u16string(record.DevicePath), path) << "found again by its port";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, NvmeUpdate,
-    testing::Values(Case{"asmedia", true, true}, Case{"jmicron", true, true},
-                    Case{"nvme", true, true}, Case{"rst", true, true},
-                    Case{"asmedia", false, true}, Case{"jmicron", false, true},
-                    Case{"nvme", false, true}, Case{"rst", false, true},
-                    Case{"nvme", true, false}, Case{"jmicron", false, false}),
-    [](const testing::TestParamInfo<Case>& info) {
-        return std::string(info.param.path) + (info.param.cmfg ? "_cmfg" : "_plain") +
-               (info.param.vendorInfo ? "" : "_no_vendor_info");
-    });
+INSTANTIATE_TEST_SUITE_P(Paths, NvmeUpdate,
+                         testing::Values(Case{"asmedia", true, true}, Case{"jmicron", true, true},
+                                         Case{"nvme", true, true}, Case{"rst", true, true},
+                                         Case{"asmedia", false, true}, Case{"jmicron", false, true},
+                                         Case{"nvme", false, true}, Case{"rst", false, true},
+                                         Case{"nvme", true, false}, Case{"jmicron", false, false}),
+                         [](const testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.path) +
+                                    (info.param.cmfg ? "_cmfg" : "_plain") +
+                                    (info.param.vendorInfo ? "" : "_no_vendor_info");
+                         });
 
 class FailedNvmeUpdate : public FirmwareTest, public testing::WithParamInterface<const char*> {};
 
@@ -180,11 +187,11 @@ TEST_P(FailedNvmeUpdate, WrongProgramsLeaveTheOldFirmwareOrTheOldName) {
     for (const Variant& v : variants) {
         SCOPED_TRACE(v.what);
         Open(GetParam());
-        sim::FirmwareImageSpec spec;
-        spec.cmfg = v.cmfg;
-        spec.size = v.cmfg ? 24576 : 10002;
-        spec.internal_version = kNewVersion;
-        const std::vector<uint8_t> image = sim::MakeFirmwareImage(spec);
+        sim::FirmwareImageSpec wanted;
+        wanted.cmfg = v.cmfg;
+        wanted.size = v.cmfg ? 24576 : 10002;
+        wanted.internal_version = kNewVersion;
+        const std::vector<uint8_t> image = sim::MakeFirmwareImage(wanted);
         const int32_t result = UpdateNvmeDrive(Context(), Handle(), true, image, v.fault);
         // The in-box driver reports a commit the drive refused; elsewhere no status is read.
         EXPECT_TRUE(result == 1 || (result == -4 && std::string(GetParam()) == "nvme")) << result;

@@ -59,9 +59,9 @@ TEST_P(VendorEveryPath, TheNameGoesToBytes88To95OfThePageKeepingOnlyIts144FirstB
         std::copy(before.begin(), before.begin() + 144, expected.begin());
         std::copy(c.field.begin(), c.field.end(), expected.begin() + 88);
         EXPECT_EQ(sim::Hex(LastWrittenData(GetParam())), sim::Hex(expected));
-        EXPECT_EQ(sim::NvmeFirmware(GetParam()).recorded_name,
-                  std::string(c.field.begin(),
-                              std::find(c.field.begin(), c.field.end(), uint8_t{0})));
+        EXPECT_EQ(
+            sim::NvmeFirmware(GetParam()).recorded_name,
+            std::string(c.field.begin(), std::find(c.field.begin(), c.field.end(), uint8_t{0})));
     }
 }
 
