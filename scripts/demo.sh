@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demonstration of what is built so far, end to end on the example package and the mixed
 # example machine:
-#   1. pack examples/package (configuration and stand-in images) into a ZIP package and extract
-#      it with fwrenew-unzip, the updater's own archive reader;
+#   1. check the example NVMe package (examples/nvme, built into a ZIP package by fwrenew-pack
+#      during the build) and extract it with fwrenew-unzip, the updater's own archive reader;
 #   2. enumerate the drives of examples/machines/mixed.json (one drive on every path) with
 #      fwrenew-scan, NVMe and SATA, showing each drive record and the diagnostic log, and
 #      summing up the request trace it wrote;
@@ -11,34 +11,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build/demo
 rm -rf "$out"
-mkdir -p "$out/package"
+mkdir -p "$out"
 
 echo "=== Building (linux-release and the Windows tools)"
 cmake --preset linux-release >/dev/null
-cmake --build --preset linux-release --target fwrenew-unzip fwrenew-scan >/dev/null
+cmake --build --preset linux-release --target fwrenew-unzip fwrenew-scan fwrenew-pack example-packages >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target fwrenew-scan fwrenew-unzip >/dev/null
 bin=build/linux-release/tools
 
 echo
 echo "=== 1. The firmware package"
-cp examples/package/FwRenewInfo.ini "$out/package/"
-# Stand-in images (deterministic bytes, not firmware), named <NAND name>_<LUN count>.fw.
-python3 - "$out/package" <<'PY'
-import hashlib, sys
-for name, size in (("YMTC-X2-9060_2.fw", 300000), ("Samsung-V6_0.fw", 260000)):
-    data = bytearray()
-    block = name.encode()
-    while len(data) < size:
-        block = hashlib.sha256(block).digest()
-        data += block
-    open(f"{sys.argv[1]}/{name}", "wb").write(bytes(data[:size]))
-PY
-(cd "$out/package" && zip -q -X -D ../package.zip FwRenewInfo.ini ./*.fw)
-"$bin/unzip/fwrenew-unzip" "$out/package.zip" "$out/extracted"
+# examples/nvme: FwRenewInfo.ini and images.txt, from which the build generated the images and
+# packed build/linux-release/examples/nvme.zip with fwrenew-pack (checked first).
+"$bin/pack/fwrenew-pack" check build/linux-release/examples/nvme.zip
+"$bin/unzip/fwrenew-unzip" build/linux-release/examples/nvme.zip "$out/extracted"
 echo "extracted files:"
 (cd "$out/extracted" && sha256sum -- * | sed 's/^/  /')
-cmp -s "$out/package/YMTC-X2-9060_2.fw" "$out/extracted/YMTC-X2-9060_2.fw" && echo "  images identical to the packed ones"
+cmp -s build/linux-release/examples/nvme/YMTC-X2-9060_2.fw "$out/extracted/YMTC-X2-9060_2.fw" && echo "  images identical to the packed ones"
 echo "configuration:"
 iconv -f UTF-16 -t UTF-8 "$out/extracted/FwRenewInfo.ini" | tr -d '\r' | sed 's/^/  /'
 
