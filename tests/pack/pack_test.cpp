@@ -5,6 +5,8 @@
 
 #include "package/archive.h"
 #include "platform/files.h"
+#include "disk/transport.h"
+#include "sata/image_record.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -358,6 +360,44 @@ TEST_F(Pack, BuildRefusesWhatCheckRejectsAndWritesNothing) {
     // An archive written into the folder would be packed into the next build.
     EXPECT_TRUE(pack::HasError(pack::BuildArchive(dir, dir / "p.zip")));
     EXPECT_FALSE(fs::exists(dir / "p.zip"));
+}
+
+// The tool refuses exactly the layouts the update's merge refuses, so that a package that passes
+// check never fails in the merge (and a layout the merge takes is not rejected).
+TEST(PackImageRules, LayoutErrorsAgreeWithTheUpdatersMerge) {
+    struct Layout {
+        const char* name;
+        uint32_t table[6]; // first and last page of regions 0, 1, 2
+    };
+    const Layout layouts[] = {
+        {"good", {1, 2, 3, 3, 4, 4}},
+        {"region 2 past the end", {1, 2, 3, 3, 4, 9}},
+        {"check page past the end", {1, 2, 3, 3, 5, 5}},
+        {"region 0 reversed", {2, 1, 3, 3, 4, 4}},
+        {"region 2 on the header page", {1, 2, 3, 3, 0, 0}},
+        {"region 2 inside region 0", {1, 4, 3, 3, 2, 2}},
+        {"check page on region 1", {1, 1, 3, 3, 2, 2}},
+        {"regions 0 and 1 overlap", {1, 3, 2, 2, 4, 4}},
+        {"huge page numbers", {1, 2, 3, 3, 0xFFFFFFF0u, 0xFFFFFFF0u}},
+    };
+    for (const Layout& l : layouts) {
+        SCOPED_TRACE(l.name);
+        std::vector<uint8_t> image = Image(); // 6 pages
+        for (int i = 0; i < 6; ++i)
+            Put32(image, 16 + 4 * static_cast<size_t>(i), l.table[i]);
+        std::vector<pack::Problem> problems;
+        pack::CheckImage("x.fw", image, false, problems);
+        bool layoutRefused = false;
+        for (const auto& p : problems)
+            if (p.why == "the update's merge refuses such a layout" ||
+                p.what.find("check page") != std::string::npos)
+                layoutRefused = true;
+        VendorConfigRecord record = {};
+        const int32_t merged = MergeVendorConfigIntoImage(
+            image.data(), static_cast<uint32_t>(image.size()), &record, u"KEEP");
+        EXPECT_EQ(merged == kFwRequestFailed, layoutRefused) << merged;
+        EXPECT_TRUE(merged == kFwRequestFailed || merged == 1) << merged;
+    }
 }
 
 } // namespace
