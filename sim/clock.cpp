@@ -4,13 +4,22 @@
 #include "platform/clock.h"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 
 namespace sim {
 namespace {
 
-std::atomic<uint64_t> g_now{0};
+// The clock starts from the host's own uptime, so that names made from the tick count (the
+// application's working folders) differ between runs as they do on a real machine.
+uint64_t HostUptimeMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+std::atomic<uint64_t> g_now{HostUptimeMs()};
 
 struct Listeners {
     std::mutex lock;

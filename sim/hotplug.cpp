@@ -1,6 +1,7 @@
 // Drives leaving and coming back on the virtual clock.
 #include "hotplug.h"
 
+#include "dialog.h"
 #include "machine_impl.h"
 
 #include <mutex>
@@ -30,13 +31,19 @@ Pending& ThePending() {
     return pending;
 }
 
-// Brings one drive back, if it is still the one that left on the current machine.
+// Brings one drive back, if it is still the one that left on the current machine, and tells
+// the dialog (if one runs) that a device arrived.
+bool Return(const PendingReturn& r);
 void Apply(const PendingReturn& r) {
+    if (Return(r)) NotifyDeviceChange(kDeviceArrival);
+}
+
+bool Return(const PendingReturn& r) {
     MachineImpl& m = Impl();
-    if (&m != r.machine) return;
+    if (&m != r.machine) return false;
     std::lock_guard<std::recursive_mutex> guard(m.lock);
     Disk* disk = m.DiskByName(r.drive);
-    if (disk == nullptr || disk->present || disk->generation != r.generation) return;
+    if (disk == nullptr || disk->present || disk->generation != r.generation) return false;
     if (!r.how.parent.empty()) {
         Node* parent = m.NodeByKey(r.how.parent);
         if (parent == nullptr)
@@ -50,6 +57,7 @@ void Apply(const PendingReturn& r) {
     if (r.how.number >= 0) disk->number = r.how.number;
     disk->node->present = true;
     disk->present = true;
+    return true;
 }
 
 void OnClock(uint64_t now) {
@@ -89,10 +97,13 @@ void DriveLeaves(const std::string& drive, int64_t delayMs, const DriveReturn& h
     r.never = delayMs < 0;
     r.due = ClockNow() + (delayMs < 0 ? 0 : static_cast<uint64_t>(delayMs));
     r.how = how;
-    Pending& p = ThePending();
-    std::lock_guard<std::mutex> guard(p.lock);
-    if (p.subscription == 0) p.subscription = ClockSubscribe(OnClock);
-    p.list.push_back(r);
+    {
+        Pending& p = ThePending();
+        std::lock_guard<std::mutex> guard(p.lock);
+        if (p.subscription == 0) p.subscription = ClockSubscribe(OnClock);
+        p.list.push_back(r);
+    }
+    NotifyDeviceChange(kDeviceRemoveComplete);
 }
 
 void ReturnAllDrives() {
