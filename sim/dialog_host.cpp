@@ -327,7 +327,7 @@ void ClearMessageBoxes() {
 bool AnswerMessageBox(int button) {
     Host& h = TheHost();
     std::lock_guard<std::mutex> guard(h.lock);
-    if (h.openBoxes.empty()) return false;
+    if (h.openBoxes.empty() || h.boxes[h.openBoxes.back()].answer != 0) return false;
     h.boxes[h.openBoxes.back()].answer = button;
     h.Touch();
     return true;
@@ -357,7 +357,8 @@ int WaitForMessageBox(int timeoutMs) {
         [&] {
             Host& h = TheHost();
             std::lock_guard<std::mutex> guard(h.lock);
-            if (h.openBoxes.empty()) return false;
+            // An answered box still closing does not count.
+            if (h.openBoxes.empty() || h.boxes[h.openBoxes.back()].answer != 0) return false;
             index = static_cast<int>(h.openBoxes.back());
             return true;
         },
@@ -540,11 +541,8 @@ intptr_t PlatDialogBox(uint32_t templateId, PlatDialogProc proc) {
                 std::lock_guard<std::mutex> g(host.lock);
                 host.Touch();
             });
+        h.busy = true; // until WM_INITDIALOG has been handled
         h.Touch();
-    }
-    {
-        std::lock_guard<std::mutex> guard(h.lock);
-        h.busy = true;
     }
     proc(h.window, PLAT_WM_INITDIALOG, 0, 0);
     {
