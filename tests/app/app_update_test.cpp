@@ -9,6 +9,7 @@
 #include "sim/hotplug.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 using namespace apptest;
@@ -332,16 +333,24 @@ TEST_F(SataUpdate, AnotherDiskTakingTheNumberDuringTheConfirmationGetsNothing) {
     ASSERT_TRUE(app.Close());
 }
 
-// Holds the worker at its first wait, so that a test can act while an update runs.
+// Holds the worker at its first wait, so that a test can act while an update runs. The state
+// is shared with the clock listener, which may still run once after the gate is gone.
 class WorkerGate {
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool held = false, released = false;
+        std::thread::id testThread = std::this_thread::get_id();
+    };
+
   public:
     WorkerGate() {
-        id_ = sim::ClockSubscribe([this](uint64_t) {
-            std::unique_lock<std::mutex> guard(lock_);
-            if (released_ || std::this_thread::get_id() == testThread_) return;
-            held_ = true;
-            changed_.notify_all();
-            changed_.wait_for(guard, std::chrono::seconds(20), [this] { return released_; });
+        id_ = sim::ClockSubscribe([s = state_](uint64_t) {
+            std::unique_lock<std::mutex> guard(s->lock);
+            if (s->released || std::this_thread::get_id() == s->testThread) return;
+            s->held = true;
+            s->changed.notify_all();
+            s->changed.wait_for(guard, std::chrono::seconds(20), [&] { return s->released; });
         });
     }
     ~WorkerGate() {
@@ -349,20 +358,17 @@ class WorkerGate {
         sim::ClockUnsubscribe(id_);
     }
     bool WaitHeld() {
-        std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, std::chrono::seconds(20), [this] { return held_; });
+        std::unique_lock<std::mutex> guard(state_->lock);
+        return state_->changed.wait_for(guard, std::chrono::seconds(20), [&] { return state_->held; });
     }
     void Release() {
-        std::lock_guard<std::mutex> guard(lock_);
-        released_ = true;
-        changed_.notify_all();
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->released = true;
+        state_->changed.notify_all();
     }
 
   private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool held_ = false, released_ = false;
-    std::thread::id testThread_ = std::this_thread::get_id();
+    std::shared_ptr<State> state_ = std::make_shared<State>();
     int id_ = 0;
 };
 
