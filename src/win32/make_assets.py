@@ -1,33 +1,30 @@
 #!/usr/bin/env python3
-"""Build-time assets of FwRenew.exe: the example package (the configuration file of
-examples/package and deterministic stand-in images) as a ZIP archive, and the program's icon.
+"""Build-time assets of FwRenew.exe: the example NVMe package (examples/nvme: its configuration
+file and the images its generator makes) as a ZIP archive, and the program's icon.
 
-    make_assets.py package EXAMPLES_PACKAGE_DIR OUT.zip
+    make_assets.py package EXAMPLE_DIR MAKE_IMAGES_PY OUT.zip
     make_assets.py icon OUT.ico
 """
-import hashlib
+import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 
-def stand_in(name, size):
-    data = bytearray()
-    block = name.encode()
-    while len(data) < size:
-        block = hashlib.sha256(block).digest()
-        data += block
-    return bytes(data[:size])
-
-
-def package(source, out):
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in (("FwRenewInfo.ini", open(f"{source}/FwRenewInfo.ini", "rb").read()),
-                           ("YMTC-X2-9060_2.fw", stand_in("YMTC-X2-9060_2.fw", 300000)),
-                           ("Samsung-V6_0.fw", stand_in("Samsung-V6_0.fw", 260000))):
-            info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, data)
+def package(source, make_images, out):
+    # The images come from the example's own generator, so the embedded package is the same
+    # package the Linux build checks and packs with fwrenew-pack.
+    with tempfile.TemporaryDirectory() as tmp:
+        subprocess.run([sys.executable, make_images, f"{source}/images.txt", tmp], check=True)
+        shutil.copy(f"{source}/FwRenewInfo.ini", tmp)
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+            for name in sorted(os.listdir(tmp)):
+                info = zipfile.ZipInfo(name, date_time=(2000, 1, 1, 0, 0, 0))
+                info.compress_type = zipfile.ZIP_DEFLATED
+                z.writestr(info, open(os.path.join(tmp, name), "rb").read())
 
 
 def icon(out):
@@ -54,6 +51,6 @@ def icon(out):
 
 if __name__ == "__main__":
     if sys.argv[1] == "package":
-        package(sys.argv[2], sys.argv[3])
+        package(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
         icon(sys.argv[2])
