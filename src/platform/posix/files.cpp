@@ -1,8 +1,9 @@
 // Files and folders over POSIX. Paths arrive as the program's Windows-style UTF-16 paths and
 // are turned into UTF-8 with "/" for "\"; a handle carries a file descriptor (plus one, so
 // that no valid handle is null) or, for a folder listing, a heap record.
-#include "platform/utf8.h"
 #include "platform/files.h"
+#include "platform/posix/native_path.h"
+#include "platform/utf8.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,21 +20,6 @@
 namespace {
 constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr uint64_t kTicksPerSecond = 10000000ull;
-
-// The native form of a program path: UTF-8, "/" as separator.
-std::string NativePath(const char16_t* path) {
-    std::string out;
-    const size_t len = std::char_traits<char16_t>::length(path);
-    for (size_t i = 0; i < len;) {
-        uint32_t c = NextCodePoint(path, len, i);
-        char bytes[4];
-        if (c == u'\\')
-            out += '/';
-        else
-            out.append(bytes, static_cast<size_t>(EncodeUtf8(c, bytes)));
-    }
-    return out;
-}
 
 PlatHandle FromFd(int fd) {
     return reinterpret_cast<PlatHandle>(static_cast<intptr_t>(fd) + 1);

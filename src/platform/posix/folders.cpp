@@ -1,6 +1,6 @@
 // The program's own folders on Linux: lstat for links, mkdir 0700 and a held descriptor.
 #include "platform/folders.h"
-#include "platform/utf8.h"
+#include "platform/posix/native_path.h"
 
 #include <fcntl.h>
 #include <string>
@@ -8,35 +8,19 @@
 #include <unistd.h>
 #include <cerrno>
 
-namespace {
-std::string Native(const char16_t* path) {
-    std::string out;
-    const size_t len = std::char_traits<char16_t>::length(path);
-    for (size_t i = 0; i < len;) {
-        uint32_t c = NextCodePoint(path, len, i);
-        char bytes[4];
-        if (c == u'\\')
-            out += '/';
-        else
-            out.append(bytes, static_cast<size_t>(EncodeUtf8(c, bytes)));
-    }
-    return out;
-}
-} // namespace
-
 int32_t PlatIsLink(const char16_t* path) {
     struct stat st {};
-    return lstat(Native(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 1 : 0;
+    return lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 1 : 0;
 }
 
 int32_t PlatIsFolder(const char16_t* path) {
     struct stat st {};
-    return lstat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+    return lstat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
 }
 
 PlatHandle PlatCreatePrivateFolder(const char16_t* path, int32_t* existed) {
     *existed = 0;
-    std::string native = Native(path);
+    std::string native = NativePath(path);
     if (mkdir(native.c_str(), 0700) != 0) {
         if (errno == EEXIST) *existed = 1;
         return PLAT_INVALID_HANDLE;
