@@ -32,7 +32,6 @@ constexpr uint8_t kSenseBridge = 24;
 constexpr uint32_t kHwFirmwareDownloadBuffer = 4136; // the request for a whole 4096-byte piece
 
 // The RST "IntelFw " requests.
-constexpr uint32_t kRstHeaderSize = 28;
 constexpr uint32_t kRstFirmwareTimeout = 200;
 constexpr uint32_t kRstFirmwareControlCode = 0xF0000040u;
 constexpr uint32_t kRstFirmwareBlockOffset = 32;
@@ -46,16 +45,7 @@ constexpr uint32_t kRstFunctionActivate = 3;
 // "IntelFw " request of size bytes.
 void BuildRstFirmwareHeader(uint8_t* request, uint32_t size, uint32_t pathId, uint32_t function,
                             uint32_t dataLength) {
-    SrbIoControl header;
-    std::memset(&header, 0, sizeof(header));
-    header.HeaderLength = kRstHeaderSize;
-    std::memcpy(header.Signature, "IntelFw ", 8);
-    header.Timeout = kRstFirmwareTimeout;
-    header.ControlCode = kRstFirmwareControlCode;
-    header.Length = size - kRstHeaderSize;
-    std::memcpy(request, &header, sizeof(header));
-    request[28] = 1;
-    request[29] = static_cast<uint8_t>(pathId);
+    BuildRstHeader(request, size, "IntelFw ", kRstFirmwareTimeout, kRstFirmwareControlCode, pathId);
     FirmwareRequestBlock block;
     std::memset(&block, 0, sizeof(block));
     block.Version = kFirmwareRequestBlockVersion;

@@ -172,6 +172,20 @@ int32_t IO_NVMe_AdminCmd(PlatHandle drive, int32_t direction, int32_t opcode, ui
     return result;
 }
 
+void BuildRstHeader(uint8_t* request, uint32_t size, const char* signature, uint32_t timeout,
+                    uint32_t controlCode, uint32_t pathId) {
+    SrbIoControl header;
+    std::memset(&header, 0, sizeof(header));
+    header.HeaderLength = kRstHeaderSize;
+    std::memcpy(header.Signature, signature, 8);
+    header.Timeout = timeout;
+    header.ControlCode = controlCode;
+    header.Length = size - kRstHeaderSize;
+    std::memcpy(request, &header, sizeof(header));
+    request[28] = 1;
+    request[29] = static_cast<uint8_t>(pathId);
+}
+
 int32_t IO_RST_NVMeCmd(PlatHandle scsiPort, uint32_t pathId, int32_t direction,
                        const uint8_t* entry, void* buffer, uint32_t length) {
     (void)direction; // the request always carries the buffer and always returns the data area
@@ -185,16 +199,7 @@ int32_t IO_RST_NVMeCmd(PlatHandle scsiPort, uint32_t pathId, int32_t direction,
     }
     std::memset(in, 0, size);
     std::memset(out, 0, size);
-    SrbIoControl header;
-    std::memset(&header, 0, sizeof(header));
-    header.HeaderLength = kRstHeaderSize;
-    std::memcpy(header.Signature, "IntelNvm", 8);
-    header.Timeout = kRstTimeout;
-    header.ControlCode = kRstNvmeControlCode;
-    header.Length = size - kRstHeaderSize;
-    std::memcpy(in, &header, sizeof(header));
-    in[28] = 1;
-    in[29] = static_cast<uint8_t>(pathId);
+    BuildRstHeader(in, size, "IntelNvm", kRstTimeout, kRstNvmeControlCode, pathId);
     std::memcpy(in + 32, entry, kNvmeEntrySize);
     Put32(in + 116, kRstDataOffset);
     Put32(in + 120, length);

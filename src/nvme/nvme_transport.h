@@ -35,6 +35,10 @@ int32_t NVMeIdentify(const TransportContext* context, PlatHandle drive, uint32_t
 void BuildAdminEntry(uint8_t* entry, int32_t opcode, uint32_t length, uint32_t dword12,
                      uint32_t dword13, uint32_t dword14, uint32_t dword15);
 void BuildIdentifyEntry(uint8_t* entry, uint32_t cns, uint32_t nsid);
+// Fills the SRB_IO_CONTROL header of an RST miniport request of size bytes (signature of 8
+// characters) and the path bytes that follow it (28 = 1, 29 = path id).
+void BuildRstHeader(uint8_t* request, uint32_t size, const char* signature, uint32_t timeout,
+                    uint32_t controlCode, uint32_t pathId);
 
 // Per-path primitives.
 int32_t IO_NVMe_Identify(PlatHandle drive, uint32_t cns, uint32_t nsid, void* buffer,
