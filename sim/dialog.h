@@ -71,8 +71,10 @@ int WaitForMessageBox(int timeoutMs = 20000);
 // and no message to it is being sent.
 bool WaitIdle(int timeoutMs = 20000);
 
-// Device arrival (0x8000) or removal (0x8004): WM_DEVICECHANGE posted to the dialog, if one
-// runs. The simulated machine raises them as drives leave and come back.
+// Device-change notices: while a dialog runs it is the device-change window of hotplug.h, so
+// every drive that leaves or comes back on the simulated machine reaches it as a posted
+// WM_DEVICECHANGE. NotifyDeviceChange posts one that names no drive: arrival (0x8000) or
+// removal (0x8004).
 inline constexpr uintptr_t kDeviceArrival = 0x8000;
 inline constexpr uintptr_t kDeviceRemoveComplete = 0x8004;
 void NotifyDeviceChange(uintptr_t event);

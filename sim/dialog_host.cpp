@@ -2,6 +2,7 @@
 // the recording of every message posted or sent (also to windows that are no dialog, for the
 // tests of the drive operations).
 #include "dialog.h"
+#include "hotplug.h"
 #include "sim.h"
 
 #include "platform/dialog_host.h"
@@ -383,15 +384,7 @@ bool WaitIdle(int timeoutMs) {
 }
 
 void NotifyDeviceChange(uintptr_t event) {
-    Host& h = TheHost();
-    std::lock_guard<std::mutex> guard(h.lock);
-    if (!h.live || h.ended) return;
-    h.messages.push_back(WindowMessage{h.window, PLAT_WM_DEVICECHANGE, event, 0, ClockNow(), false});
-    Item item;
-    item.message = PLAT_WM_DEVICECHANGE;
-    item.wParam = event;
-    h.queue.push_back(std::move(item));
-    h.Touch();
+    PostDeviceChange(event);
 }
 
 void SetDialogWatchdog(int milliseconds) {
@@ -544,6 +537,8 @@ intptr_t PlatDialogBox(uint32_t templateId, PlatDialogProc proc) {
         h.busy = true; // until WM_INITDIALOG has been handled
         h.Touch();
     }
+    // The dialog receives the device-change notices while it runs.
+    sim::SetDeviceChangeWindow(h.window);
     proc(h.window, PLAT_WM_INITDIALOG, 0, 0);
     {
         std::lock_guard<std::mutex> guard(h.lock);
@@ -551,6 +546,7 @@ intptr_t PlatDialogBox(uint32_t templateId, PlatDialogProc proc) {
         h.Touch();
     }
     sim::Pump([](sim::Host& host) { return host.ended; });
+    if (sim::DeviceChangeWindow() == h.window) sim::SetDeviceChangeWindow(nullptr);
     std::lock_guard<std::mutex> guard(h.lock);
     intptr_t result = h.ended ? h.result : -1;
     // Whatever still waits is answered as Windows answers messages to a destroyed window.

@@ -1,7 +1,7 @@
-// Drives leaving and coming back on the virtual clock.
+// Drives leaving and coming back on the virtual clock, and the device-change notices they
+// raise.
 #include "hotplug.h"
 
-#include "dialog.h"
 #include "machine_impl.h"
 
 #include <mutex>
@@ -31,19 +31,31 @@ Pending& ThePending() {
     return pending;
 }
 
-// Brings one drive back, if it is still the one that left on the current machine, and tells
-// the dialog (if one runs) that a device arrived.
-bool Return(const PendingReturn& r);
-void Apply(const PendingReturn& r) {
-    if (Return(r)) NotifyDeviceChange(kDeviceArrival);
+struct NoticeWindow {
+    std::mutex lock;
+    PlatWindow window = nullptr;
+};
+
+NoticeWindow& TheNoticeWindow() {
+    static NoticeWindow w;
+    return w;
 }
 
-bool Return(const PendingReturn& r) {
+void Post(bool arrival) {
+    const PlatWindow window = DeviceChangeWindow();
+    if (window != nullptr)
+        PlatPostMessage(window, kWmDeviceChange,
+                        arrival ? kDbtDeviceArrival : kDbtDeviceRemoveComplete, 0);
+}
+
+// Brings one drive back, if it is still the one that left on the current machine, and
+// announces its arrival.
+void Apply(const PendingReturn& r) {
     MachineImpl& m = Impl();
-    if (&m != r.machine) return false;
+    if (&m != r.machine) return;
     std::lock_guard<std::recursive_mutex> guard(m.lock);
     Disk* disk = m.DiskByName(r.drive);
-    if (disk == nullptr || disk->present || disk->generation != r.generation) return false;
+    if (disk == nullptr || disk->present || disk->generation != r.generation) return;
     if (!r.how.parent.empty()) {
         Node* parent = m.NodeByKey(r.how.parent);
         if (parent == nullptr)
@@ -57,7 +69,7 @@ bool Return(const PendingReturn& r) {
     if (r.how.number >= 0) disk->number = r.how.number;
     disk->node->present = true;
     disk->present = true;
-    return true;
+    DriveChanged(m, *disk, true);
 }
 
 void OnClock(uint64_t now) {
@@ -80,19 +92,25 @@ void OnClock(uint64_t now) {
 
 } // namespace
 
+void DriveChanged(MachineImpl& m, const Disk& disk, bool arrival) {
+    {
+        std::lock_guard<std::recursive_mutex> guard(m.lock);
+        m.deviceChanges.push_back(DeviceChange{ClockNow(), arrival, disk.name, disk.number});
+    }
+    Post(arrival);
+}
+
 void DriveLeaves(const std::string& drive, int64_t delayMs, const DriveReturn& how) {
     PendingReturn r;
-    {
-        MachineImpl& m = Impl();
-        std::lock_guard<std::recursive_mutex> guard(m.lock);
-        Disk* disk = m.DiskByName(drive);
-        if (disk == nullptr) throw std::runtime_error("no drive " + drive);
-        disk->present = false;
-        disk->node->present = false;
-        ++disk->generation;
-        r.machine = &m;
-        r.generation = disk->generation;
-    }
+    MachineImpl& m = Impl();
+    std::lock_guard<std::recursive_mutex> guard(m.lock);
+    Disk* disk = m.DiskByName(drive);
+    if (disk == nullptr) throw std::runtime_error("no drive " + drive);
+    disk->present = false;
+    disk->node->present = false;
+    ++disk->generation;
+    r.machine = &m;
+    r.generation = disk->generation;
     r.drive = drive;
     r.never = delayMs < 0;
     r.due = ClockNow() + (delayMs < 0 ? 0 : static_cast<uint64_t>(delayMs));
@@ -103,7 +121,7 @@ void DriveLeaves(const std::string& drive, int64_t delayMs, const DriveReturn& h
         if (p.subscription == 0) p.subscription = ClockSubscribe(OnClock);
         p.list.push_back(r);
     }
-    NotifyDeviceChange(kDeviceRemoveComplete);
+    DriveChanged(m, *disk, false);
 }
 
 void ReturnAllDrives() {
@@ -121,6 +139,29 @@ void CancelDriveReturns() {
     Pending& p = ThePending();
     std::lock_guard<std::mutex> guard(p.lock);
     p.list.clear();
+}
+
+std::vector<DeviceChange> DeviceChanges() {
+    MachineImpl& m = Impl();
+    std::lock_guard<std::recursive_mutex> guard(m.lock);
+    return m.deviceChanges;
+}
+
+void SetDeviceChangeWindow(PlatWindow window) {
+    NoticeWindow& w = TheNoticeWindow();
+    std::lock_guard<std::mutex> guard(w.lock);
+    w.window = window;
+}
+
+PlatWindow DeviceChangeWindow() {
+    NoticeWindow& w = TheNoticeWindow();
+    std::lock_guard<std::mutex> guard(w.lock);
+    return w.window;
+}
+
+void PostDeviceChange(uintptr_t event) {
+    const PlatWindow window = DeviceChangeWindow();
+    if (window != nullptr) PlatPostMessage(window, kWmDeviceChange, event, 0);
 }
 
 int DrivesAway() {

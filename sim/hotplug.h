@@ -1,10 +1,13 @@
 // Drives that leave the machine and come back later on the virtual clock, as after a bridge
 // power cycle or a controller reset: possibly under another PhysicalDrive number, possibly on
-// another port.
+// another port. Every leave and return is a device-change notice.
 #pragma once
+#include "platform/dialog_host.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -28,5 +31,29 @@ void ReturnAllDrives();
 void CancelDriveReturns();
 // Number of drives still away.
 int DrivesAway();
+
+// A drive leaving or coming back, as the device-change notice reports it. Every leave and
+// return of a drive of the simulated machine (a test's DriveLeaves, a bridge's power cycle, a
+// restart bringing drives back) is recorded here and posted as WM_DEVICECHANGE (wParam
+// kDbtDeviceArrival or kDbtDeviceRemoveComplete, lParam 0) to the device-change window.
+struct DeviceChange {
+    uint64_t t_ms = 0;
+    bool arrival = false;
+    std::string drive;
+    int number = -1; // its PhysicalDrive number (on arrival: the new one)
+};
+// The notices of the current machine, in order.
+std::vector<DeviceChange> DeviceChanges();
+inline constexpr uint32_t kWmDeviceChange = 0x0219;
+inline constexpr uintptr_t kDbtDeviceArrival = 0x8000;
+inline constexpr uintptr_t kDbtDeviceRemoveComplete = 0x8004;
+// The window that receives each notice with PlatPostMessage (nullptr: none). The headless
+// dialog host sets its dialog here while it runs; a program with a real Win32 dialog sets its
+// own window.
+void SetDeviceChangeWindow(PlatWindow window);
+PlatWindow DeviceChangeWindow();
+// Posts a notice that names no drive (wParam as above) to the device-change window, as
+// Windows does for devices the program does not look at.
+void PostDeviceChange(uintptr_t event);
 
 } // namespace sim

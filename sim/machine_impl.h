@@ -4,7 +4,9 @@
 #pragma once
 #include "sim.h"
 
+#include "hotplug.h"
 #include "nvme_drive.h"
+#include "nvme_firmware.h"
 #include "sata_drive.h"
 #include "machine_json.h"
 
@@ -213,6 +215,10 @@ class MachineImpl : public Machine {
     // EA 5A mode, JMicron the control block carrying the mode at byte 72 (at its data phase).
     // Unset: the request is accepted and nothing happens.
     std::function<void(Disk& disk, uint8_t mode)> onBridgePowerControl;
+    // How each bridge drive's power cycle goes (absent: PowerCycle's defaults).
+    std::map<std::string, PowerCycle> powerCycles;
+    // Every drive leaving and coming back on this machine (hotplug.cpp).
+    std::vector<DeviceChange> deviceChanges;
 
   private:
     bool Dispatch(OpenHandle& handle, Request& req);
@@ -236,6 +242,10 @@ class MachineImpl : public Machine {
 
 // The current machine with its internals.
 MachineImpl& Impl();
+
+// The one way a drive's leave or return is announced (hotplug.cpp): records it in
+// m.deviceChanges and posts WM_DEVICECHANGE to the device-change window.
+void DriveChanged(MachineImpl& m, const Disk& disk, bool arrival);
 
 // Request routing (paths.cpp; the request families are listed in request_families.h).
 bool HandleDiskRequest(MachineImpl& m, Disk& disk, Request& req);

@@ -3,7 +3,7 @@
 // whole machine (which activate what the in-box and RST drives committed), device-change
 // notices, and NVMe commands rejected on demand. See docs/nvme-firmware.md.
 #pragma once
-#include "platform/dialog_host.h"
+#include "hotplug.h"
 
 #include <cstdint>
 #include <string>
@@ -26,18 +26,7 @@ void SetPowerCycle(const std::string& drive, const PowerCycle& cycle);
 // controller resets, so committed images become active.
 void RestartMachine();
 
-// A drive leaving or coming back, as the device-change notice reports it.
-struct DeviceChange {
-    uint64_t t_ms = 0;
-    bool arrival = false;
-    std::string drive;
-    int number = -1; // its PhysicalDrive number (on arrival: the new one)
-};
-std::vector<DeviceChange> DeviceChanges();
-// The window that receives each notice as a posted WM_DEVICECHANGE (wParam 0x8000 on arrival,
-// 0x8004 on removal, lParam 0); nullptr: none.
-void SetDeviceChangeWindow(PlatWindow window);
-inline constexpr uint32_t kWmDeviceChange = 0x0219;
+// Device-change notices (DeviceChanges, SetDeviceChangeWindow): see hotplug.h.
 
 // Makes the drive reject commands of an opcode (optionally only those with dword 12 equal to
 // dword12) with an NVMe error status and no data: the nth matching command and count-1 after it

@@ -39,7 +39,6 @@ TEST(NvmeUpdate, EachPathUpdatesEndToEnd) {
             AppHarness app;
             app.SetPackage(package);
             app.Start();
-            sim::SetDeviceChangeWindow(nullptr);
             sim::ClearMessages();
             ASSERT_TRUE(sim::DialogCommand(IDC_RUN));
             const int box = sim::WaitForMessageBox();
