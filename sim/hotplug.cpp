@@ -135,6 +135,24 @@ void ReturnAllDrives() {
         Apply(r);
 }
 
+void ReturnDrive(const std::string& drive) {
+    std::vector<PendingReturn> mine;
+    {
+        Pending& p = ThePending();
+        std::lock_guard<std::mutex> guard(p.lock);
+        for (auto it = p.list.begin(); it != p.list.end();) {
+            if (it->drive == drive && it->machine == &Impl()) {
+                mine.push_back(*it);
+                it = p.list.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const PendingReturn& r : mine)
+        Apply(r);
+}
+
 void CancelDriveReturns() {
     Pending& p = ThePending();
     std::lock_guard<std::mutex> guard(p.lock);

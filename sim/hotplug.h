@@ -26,6 +26,8 @@ void DriveLeaves(const std::string& drive, int64_t delayMs, const DriveReturn& h
 
 // Brings back at once every drive that is due or still away (tests that do not want to wait).
 void ReturnAllDrives();
+// Brings back at once one drive that is away (plugged in again); nothing when it is present.
+void ReturnDrive(const std::string& drive);
 // Forgets every pending return (a test that loads another machine need not call it: returns
 // scheduled on one machine never act on another).
 void CancelDriveReturns();
