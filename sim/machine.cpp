@@ -13,12 +13,17 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <new>
 #include <sstream>
 #include <stdexcept>
 
 namespace sim {
 namespace {
+
+// A power cycle lasts at most a day on the virtual clock; longer is a typing error.
+constexpr int64_t kMaxPowerCycleDelayMs = 24LL * 60 * 60 * 1000;
+constexpr int64_t kMaxDriveNumber = std::numeric_limits<int>::max();
 
 std::unique_ptr<MachineImpl>& CurrentSlot() {
     static std::unique_ptr<MachineImpl> current = std::make_unique<MachineImpl>();
@@ -106,6 +111,25 @@ Fault::Action ParseAction(const std::string& name) {
     if (name == "ata_status") return Fault::Action::AtaStatus;
     if (name == "bad_reply") return Fault::Action::BadReply;
     throw std::runtime_error("unknown fault action: " + name);
+}
+
+// A disk's "power_cycle": {"delay_ms": 1500, "return_number": -1, "comes_back": true}.
+PowerCycle ParsePowerCycle(const Json& c) {
+    if (!c.is_object()) throw std::runtime_error("power_cycle must be an object");
+    PowerCycle cycle;
+    // Read signed: JsonNumber hands a negative JSON number back as its two's complement.
+    const int64_t delay = static_cast<int64_t>(JsonNumber(c, "delay_ms", 1500));
+    if (delay < 0 || delay > kMaxPowerCycleDelayMs)
+        throw std::runtime_error("power_cycle delay_ms must be 0 to " +
+                                 std::to_string(kMaxPowerCycleDelayMs));
+    cycle.delay_ms = delay;
+    const int64_t number = static_cast<int64_t>(JsonNumber(c, "return_number", -1));
+    if (number < -1 || number > kMaxDriveNumber)
+        throw std::runtime_error("power_cycle return_number must be -1 to " +
+                                 std::to_string(kMaxDriveNumber));
+    cycle.return_number = static_cast<int>(number);
+    cycle.comes_back = JsonFlag(c, "comes_back", true);
+    return cycle;
 }
 
 Fault ParseFault(const Json& f) {
@@ -399,6 +423,7 @@ Node* MachineImpl::AddNode(const Json& d) {
             else if (driver.empty())
                 driver = "storport";
         }
+        if (s.contains("power_cycle")) powerCycles[disk->name] = ParsePowerCycle(s["power_cycle"]);
         disk->present = node->present;
         const Json drive = s.contains("drive") ? s["drive"] : Json::object();
         const std::string kind = JsonText(drive, "kind", "");

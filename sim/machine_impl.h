@@ -215,7 +215,8 @@ class MachineImpl : public Machine {
     // EA 5A mode, JMicron the control block carrying the mode at byte 72 (at its data phase).
     // Unset: the request is accepted and nothing happens.
     std::function<void(Disk& disk, uint8_t mode)> onBridgePowerControl;
-    // How each bridge drive's power cycle goes (absent: PowerCycle's defaults).
+    // How each bridge drive's power cycle goes (its description's "power_cycle" key or
+    // SetPowerCycle; absent: PowerCycle's defaults).
     std::map<std::string, PowerCycle> powerCycles;
     // Every drive leaving and coming back on this machine (hotplug.cpp).
     std::vector<DeviceChange> deviceChanges;

@@ -19,7 +19,8 @@ struct PowerCycle {
     int return_number = -1;
     bool comes_back = true;
 };
-// Sets it for one drive of the current machine (every bridge drive has the defaults above).
+// Sets it for one drive of the current machine (every bridge drive has the defaults above, or
+// what its description's "power_cycle" key gives).
 void SetPowerCycle(const std::string& drive, const PowerCycle& cycle);
 
 // Restarts the simulated machine: every drive that is away comes back and every NVMe

@@ -6,8 +6,10 @@
 #include "platform/dialog_host.h"
 #include "platform/storage.h"
 #include "disk/scsi_request.h"
+#include "nvme/power_ctrl.h"
 #include "sim/machine_impl.h"
 #include "sim/machine_json.h"
+#include "sim/nvme_firmware.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -128,6 +130,55 @@ TEST(SimDescription, AMalformedDescriptionIsRejected) {
     EXPECT_ANY_THROW(sim::Load(R"({"nodes":[{"id":"a","disk":{"path":"floppy"}}]})"));
     EXPECT_ANY_THROW(sim::Load(R"({"nodes":[{"id":"a"},{"id":"a"}]})"));
     EXPECT_ANY_THROW(sim::Load(R"({"faults":[{"action":"explode"}]})"));
+    for (const char* cycle : {R"({"delay_ms": -1})", R"({"delay_ms": 86400001})",
+                              R"({"return_number": -2})", R"("never")"}) {
+        SCOPED_TRACE(cycle);
+        EXPECT_ANY_THROW(sim::Load(std::string(R"({"nodes":[{"id":"a","disk":{"path":"asmedia",)") +
+                                   R"("power_cycle":)" + cycle + "}}]}"));
+    }
+}
+
+// "power_cycle" on a disk decides what a bridge's power-control command does to the drive
+// behind it: back on its port after the delay, under another number, or not until the machine
+// restarts.
+TEST(SimDescription, ThePowerCycleKeyDecidesWhetherAndHowTheDriveComesBack) {
+    struct Case {
+        const char* path;
+        const char* cycle; // the key's value
+        int32_t (*op)(PlatHandle, uint8_t);
+        uint8_t mode;
+        uint64_t delay; // when it is due back
+        int number;     // then (-1: never)
+    };
+    const Case cases[] = {
+        {"asmedia", R"({})", IO_USB_ASM_PowerCtrl, 1, 1500, 2},
+        {"jmicron", R"({"delay_ms": 250, "return_number": 9})", IO_USB_JMI_PowerCtrl, 5, 250, 9},
+        {"asmedia", R"({"comes_back": false})", IO_USB_ASM_PowerCtrl, 1, 1500, -1},
+        {"jmicron", R"({"comes_back": false, "delay_ms": 10})", IO_USB_JMI_PowerCtrl, 5, 10, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + c.cycle);
+        sim::Json machine = sim::TypicalMachine({DriveAt(c.path, 2, "usb")});
+        for (auto& node : machine["nodes"])
+            if (node.contains("disk")) node["disk"]["power_cycle"] = sim::Json::parse(c.cycle);
+        sim::Load(machine.dump());
+        PlatHandle h = PlatDeviceOpen(DrivePath(2).c_str());
+        ASSERT_NE(h, PLAT_INVALID_HANDLE);
+        EXPECT_EQ(c.op(h, c.mode), 1);
+        PlatDeviceClose(h);
+        EXPECT_EQ(sim::Current().DriveNumber("usb"), -1) << "gone at once";
+        sim::ClockAdvance(c.delay - 1);
+        EXPECT_EQ(sim::Current().DriveNumber("usb"), -1);
+        sim::ClockAdvance(1);
+        EXPECT_EQ(sim::Current().DriveNumber("usb"), c.number);
+        sim::ClockAdvance(24 * 60 * 60 * 1000);
+        EXPECT_EQ(sim::Current().DriveNumber("usb"), c.number);
+        const auto changes = sim::DeviceChanges();
+        EXPECT_EQ(changes.size(), c.number < 0 ? 1u : 2u);
+        sim::RestartMachine();
+        EXPECT_EQ(sim::Current().DriveNumber("usb"), c.number < 0 ? 2 : c.number)
+            << "a restart brings every drive back";
+    }
 }
 
 TEST(SimDescription, EveryExampleMachineLoadsAndClassifiesAsItSays) {
