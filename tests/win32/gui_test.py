@@ -2,9 +2,11 @@
 """FwRenew.exe driven end to end under wine, on a virtual X server with a window manager.
 
     gui_test.py sim  --exe FwRenewSim.exe --prefix WINEPREFIX --out DIR --package PACKAGE.zip
+                     [--machine MACHINE.json]
     gui_test.py real --exe FwRenew.exe    --prefix WINEPREFIX --out DIR --package PACKAGE.zip
 
-"sim": the test build with a simulated machine (a drive behind a USB bridge). The test picks
+"sim": the test build with a simulated machine (a drive behind a USB bridge: the embedded one,
+or MACHINE.json). The test picks
 the drive in the list with the mouse and the keyboard, presses RUN, answers the confirmation
 and the closing message with Return, and checks through the program's state file (not pixels):
 the bridge drive took the firmware, the window's list refresh after the device change shows the
@@ -239,14 +241,35 @@ def answer_box(session, title, main, key):
     session.xdotool("key", "--window", box, key)
 
 
+def check_layout(rects):
+    """The dialog's own layout on the real host: it ends one status-line height plus 5 pixels
+    below the status line, the progress bar runs 5 pixels high along the bottom of the client
+    area over its whole width, and the window is centred on the 1024 x 768 screen."""
+    window, status, bar, client = rects["window"], rects["status"], rects["progress"], rects["client"]
+    width, height = window[2] - window[0], window[3] - window[1]
+    wanted = {
+        "dialog bottom": (window[3], 2 * status[3] - status[1] + 5),
+        "bar height": (bar[3] - bar[1], 5),
+        "bar width": (bar[2] - bar[0], client[2]),
+        "bar at the client's bottom": (bar[3] - window[1], height - (window[2] - window[0] - client[2]) // 2),
+        "centred left": (window[0], (1024 - width) // 2),
+        "centred top": (window[1], (768 - height) // 2),
+    }
+    wrong = {k: v for k, v in wanted.items() if v[0] != v[1]}
+    if wrong:
+        raise Failure(f"layout (seen, wanted): {wrong}; rectangles {rects}")
+
+
 def test_sim(session, args, settings):
     state = StateFile(os.path.join(args.out, "state.json"))
     trace = os.path.join(args.out, "trace.jsonl")
     for p in (state.path, trace):
         if os.path.exists(p):
             os.remove(p)
-    session.start(args.exe, {"FWRENEW_SIM_STATE": "Z:" + state.path,
-                             "FWRENEW_SIM_TRACE": "Z:" + trace})
+    env = {"FWRENEW_SIM_STATE": "Z:" + state.path, "FWRENEW_SIM_TRACE": "Z:" + trace}
+    if args.machine:
+        env["FWRENEW_SIM_MACHINE"] = "Z:" + os.path.abspath(args.machine)
+    session.start(args.exe, env)
     title = settings.get("TITLE", "Package Error")
 
     # The dialog, titled by the package, lists the bridge drive and shows it.
@@ -263,6 +286,7 @@ def test_sim(session, args, settings):
         return len(seen) >= 4 and all(r == seen[-1] for r in seen[-4:])
     wait_for("the dialog to stay in place", steady, 20)
     s = state.last
+    check_layout(s["dialog"]["rects"])
     before = s["dialog"]["labels"]["firmware"]
     line = s["dialog"]["lines"][0]
     drive = next(d for d in s["drives"] if d.get("revision") == before)
@@ -373,6 +397,7 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--package", required=True)
+    parser.add_argument("--machine", help="sim: a machine description instead of the embedded one")
     args = parser.parse_args()
     for tool in ("Xvfb", "openbox", "xdotool", "xprop", "import", "convert", "wine", "wineserver"):
         if shutil.which(tool) is None:
