@@ -41,13 +41,17 @@ class Failure(Exception):
     pass
 
 
-def wait_for(what, predicate, timeout, interval=0.1):
-    """Polls predicate until it gives a true value (returned) or timeout seconds passed."""
+def wait_for(what, predicate, timeout, interval=0.1, session=None):
+    """Polls predicate until it gives a true value (returned) or timeout seconds passed; with a
+    session, fails at once when its program has ended."""
     deadline = time.monotonic() + timeout
     while True:
         value = predicate()
         if value:
             return value
+        if session is not None and not session.running():
+            raise Failure(f"the program ended (exit {session.program.returncode}) while waiting "
+                          f"for {what}; its output: {session.output()!r}")
         if time.monotonic() >= deadline:
             raise Failure(f"timed out after {timeout} s waiting for {what}")
         time.sleep(interval)
@@ -126,6 +130,11 @@ class Session:
     def running(self):
         return self.program is not None and self.program.poll() is None
 
+    def output(self):
+        self.log.flush()
+        with open(self.log.name, errors="replace") as f:
+            return f.read()[-2000:]
+
     def windows(self, name):
         r = run(["xdotool", "search", "--onlyvisible", "--name", name], self.env, check=False)
         return [w for w in r.stdout.split()]
@@ -166,18 +175,13 @@ class Session:
         return os.path.join(drive, *m.group(2).split("\\"))
 
     def close(self):
-        if self.program is not None and self.program.poll() is None:
-            self.program.kill()
-        if self.program is not None or os.path.exists(os.path.join(self.prefix, "system.reg")):
-            # Ends every process of this test's own prefix, and waits for its server to go.
-            run(["wineserver", "-k"], self.env, check=False, timeout=30)
-            run(["wineserver", "-w"], self.env, check=False, timeout=30)
-        if self.program is not None:
+        def attempt(step):
             try:
-                self.program.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.program.kill()
-        for p in (self.wm, self.xvfb):
+                step()
+            except (subprocess.SubprocessError, OSError) as e:
+                print(f"(while ending the session: {e})", flush=True)
+
+        def end(p):
             if p is not None and p.poll() is None:
                 p.send_signal(signal.SIGTERM)
                 try:
@@ -185,6 +189,17 @@ class Session:
                 except subprocess.TimeoutExpired:
                     p.kill()
                     p.wait(timeout=10)
+
+        if self.program is not None and self.program.poll() is None:
+            attempt(self.program.kill)
+        # Ends every process of this test's own wine prefix and waits for its server to go.
+        attempt(lambda: run(["wineserver", "-k"], self.env, check=False, timeout=30))
+        attempt(lambda: run(["wineserver", "-w"], self.env, check=False, timeout=30))
+        if self.program is not None:
+            attempt(lambda: self.program.wait(timeout=10))
+            self.log.close()
+        for p in (self.wm, self.xvfb):
+            attempt(lambda: end(p))
 
 
 def click(session, rect):
@@ -195,8 +210,9 @@ def click(session, rect):
 
 
 class StateFile:
-    def __init__(self, path):
+    def __init__(self, path, session=None):
         self.path = path
+        self.session = session
         self.last = None
 
     def read(self):
@@ -211,7 +227,7 @@ class StateFile:
         def check():
             s = self.read()
             return s is not None and predicate(s)
-        wait_for(what, check, timeout)
+        wait_for(what, check, timeout, session=self.session)
         return self.last
 
 
@@ -228,7 +244,7 @@ def dialog_window(session, title):
         ids = session.windows("^" + re.escape(title) + "$")
         seen.append(ids[0] if len(ids) == 1 else None)
         return seen[-1] is not None and seen[-5:] == [seen[-1]] * 5 and seen[-1]
-    return wait_for(f"one steady window titled {title!r}", steady, 60)
+    return wait_for(f"one steady window titled {title!r}", steady, 60, session=session)
 
 
 def box_window(session, title, main):
@@ -237,7 +253,8 @@ def box_window(session, title, main):
 
 
 def answer_box(session, title, main, key):
-    box = wait_for("the message box's window", lambda: box_window(session, title, main), 20)
+    box = wait_for("the message box's window", lambda: box_window(session, title, main), 20,
+                   session=session)
     session.xdotool("key", "--window", box, key)
 
 
@@ -261,14 +278,14 @@ def check_layout(rects):
 
 
 def test_sim(session, args, settings):
-    state = StateFile(os.path.join(args.out, "state.json"))
+    state = StateFile(os.path.join(args.out, "state.json"), session)
     trace = os.path.join(args.out, "trace.jsonl")
     for p in (state.path, trace):
         if os.path.exists(p):
             os.remove(p)
     env = {"FWRENEW_SIM_STATE": "Z:" + state.path, "FWRENEW_SIM_TRACE": "Z:" + trace}
     if args.machine:
-        env["FWRENEW_SIM_MACHINE"] = "Z:" + os.path.abspath(args.machine)
+        env["FWRENEW_SIM_MACHINE"] = "Z:" + args.machine
     session.start(args.exe, env)
     title = settings.get("TITLE", "Package Error")
 
@@ -284,7 +301,7 @@ def test_sim(session, args, settings):
     def steady():
         seen.append(state.read()["dialog"]["rects"])
         return len(seen) >= 4 and all(r == seen[-1] for r in seen[-4:])
-    wait_for("the dialog to stay in place", steady, 20)
+    wait_for("the dialog to stay in place", steady, 20, session=session)
     s = state.last
     check_layout(s["dialog"]["rects"])
     before = s["dialog"]["labels"]["firmware"]
@@ -360,6 +377,7 @@ def test_sim(session, args, settings):
         raise Failure(f"working folder {work} missing while the dialog is open")
     session.xdotool("key", "--window", dialog_window(session, title), "Escape")
     wait_for("the program to end", lambda: not session.running(), 30)
+    state.session = None  # it has ended
     s = state.wait("the final state", lambda s: s["ended"], 10)
     if os.path.exists(work) or not os.path.isdir(os.path.dirname(work)):
         raise Failure(f"after closing: {work} exists or its parent is gone")
@@ -378,7 +396,7 @@ def test_real(session, args, settings):
     session.start(args.exe, {})
     main = dialog_window(session, title)
     made = wait_for("the working folder", lambda: set(os.listdir(base)) - before
-                    if os.path.isdir(base) else None, 20)
+                    if os.path.isdir(base) else None, 20, session=session)
     session.screenshot("00-fwrenew-no-drives.png")
     session.xdotool("key", "--window", main, "Escape")
     wait_for("the program to end", lambda: not session.running(), 30)
@@ -399,6 +417,9 @@ def main():
     parser.add_argument("--package", required=True)
     parser.add_argument("--machine", help="sim: a machine description instead of the embedded one")
     args = parser.parse_args()
+    for name in ("exe", "prefix", "out", "package", "machine"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
     for tool in ("Xvfb", "openbox", "xdotool", "xprop", "import", "convert", "wine", "wineserver"):
         if shutil.which(tool) is None:
             print(f"gui test FAILED: {tool} is not installed (scripts/packages.txt)")
