@@ -162,6 +162,22 @@ class Session:
     def xdotool(self, *args):
         run(["xdotool", *args], self.env)
 
+    def press(self, window, key):
+        """Makes window the active one and presses and releases key on the keyboard (XTEST).
+        Never `key --window`: for the focused window xdotool uses the keyboard too, and when the
+        window closes on the press, the release is never sent and the X server repeats the
+        held key into whatever comes next."""
+        def active():
+            return run(["xdotool", "getactivewindow"], self.env, check=False).stdout.strip()
+        try:
+            if active() != window:
+                self.xdotool("windowactivate", window)
+                wait_for(f"window {window} to become the active one", lambda: active() == window,
+                         10, session=self)
+            self.xdotool("key", key)
+        finally:
+            run(["xdotool", "keyup", key], self.env, check=False)
+
     def temp_folder(self):
         """The temporary folder of the prefix's user, as a Linux path."""
         r = run(["wine", "cmd", "/c", "echo", "%TEMP%"], self.env, timeout=60)
@@ -247,15 +263,24 @@ def dialog_window(session, title):
     return wait_for(f"one steady window titled {title!r}", steady, 60, session=session)
 
 
-def box_window(session, title, main):
-    ids = [w for w in session.windows("^" + re.escape(title) + "$") if w != main]
-    return ids[0] if ids else None
-
-
 def answer_box(session, title, main, key):
-    box = wait_for("the message box's window", lambda: box_window(session, title, main), 20,
-                   session=session)
-    session.xdotool("key", "--window", box, key)
+    """Sends key to the one message box on the screen (titled title too), once the same window
+    was found several times in a row (a box closed just before may still be listed), and waits
+    until it is gone."""
+    pattern = "^" + re.escape(title) + "$"
+    seen = []
+
+    def steady():
+        ids = [w for w in session.windows(pattern) if w != main]
+        seen.append(ids[0] if len(ids) == 1 else tuple(ids))
+        return isinstance(seen[-1], str) and seen[-3:] == [seen[-1]] * 3 and seen[-1]
+    try:
+        box = wait_for("one steady message box window", steady, 20, session=session)
+    except Failure as e:
+        raise Failure(f"{e}; besides the dialog {main}, the last searches found {seen[-5:]}")
+    session.press(box, key)
+    wait_for("the message box to close", lambda: box not in session.windows(pattern), 20,
+             session=session)
 
 
 def check_layout(rects):
@@ -375,7 +400,7 @@ def test_sim(session, args, settings):
     work = session.unix_path(s["work_dir"])
     if not os.path.isdir(work):
         raise Failure(f"working folder {work} missing while the dialog is open")
-    session.xdotool("key", "--window", dialog_window(session, title), "Escape")
+    session.press(dialog_window(session, title), "Escape")
     wait_for("the program to end", lambda: not session.running(), 30)
     state.session = None  # it has ended
     s = state.wait("the final state", lambda s: s["ended"], 10)
@@ -398,7 +423,7 @@ def test_real(session, args, settings):
     made = wait_for("the working folder", lambda: set(os.listdir(base)) - before
                     if os.path.isdir(base) else None, 20, session=session)
     session.screenshot("00-fwrenew-no-drives.png")
-    session.xdotool("key", "--window", main, "Escape")
+    session.press(main, "Escape")
     wait_for("the program to end", lambda: not session.running(), 30)
     if not os.path.isdir(base):
         raise Failure(f"the working folder's parent {base} is gone")
