@@ -2,7 +2,7 @@
 """FwRenew.exe driven end to end under wine, on a virtual X server with a window manager.
 
     gui_test.py sim  --exe FwRenewSim.exe --prefix WINEPREFIX --out DIR --package PACKAGE.zip
-                     [--machine MACHINE.json]
+                     [--machine MACHINE.json [--drive-gone]]
     gui_test.py real --exe FwRenew.exe    --prefix WINEPREFIX --out DIR --package PACKAGE.zip
 
 "sim": the test build with a simulated machine (a drive behind a USB bridge: the embedded one,
@@ -11,7 +11,9 @@ the drive in the list with the mouse and the keyboard, presses RUN, answers the 
 and the closing message with Return, and checks through the program's state file (not pixels):
 the bridge drive took the firmware, the window's list refresh after the device change shows the
 new revision, the restart offer was recorded (never acted on), nothing was left open, and
-closing removed the working folder.
+closing removed the working folder. With --drive-gone the drive stays away after its bridge's
+power cycle: the update still succeeds, the line is marked " - Disconnect", and the refresh
+after the removal empties the list.
 
 "real": FwRenew.exe itself, on wine's machine without drives: its dialog comes up under the
 package's title, closes on Escape, and the working folder it made is gone while its parent
@@ -230,14 +232,22 @@ class StateFile:
         self.path = path
         self.session = session
         self.last = None
+        self.history = []
 
     def read(self):
         try:
             with open(self.path, encoding="utf-8") as f:
-                self.last = json.load(f)
+                state = json.load(f)
+            if state != self.last:
+                self.history.append(state)
+            self.last = state
         except (OSError, ValueError):
             pass  # not written yet
         return self.last
+
+    def ever(self, predicate):
+        """Whether a state read so far satisfied predicate."""
+        return any(predicate(s) for s in self.history)
 
     def wait(self, what, predicate, timeout):
         def check():
@@ -300,6 +310,52 @@ def check_layout(rects):
     wrong = {k: v for k, v in wanted.items() if v[0] != v[1]}
     if wrong:
         raise Failure(f"layout (seen, wanted): {wrong}; rectangles {rects}")
+
+
+def drive_back(session, state, drive, line, new):
+    """The bridge power cycle took the drive away and brought it back; the window heard of it and
+    its 2-second refresh ran; the list shows the drive again, with the new revision."""
+    def settled(s):
+        d = s["dialog"]
+        sel = d["selection"]
+        changes = [c for c in s["device_changes"] if c["drive"] == drive["name"]]
+        return (not open_boxes(s) and not s["worker_running"]
+                and s["device_change_notices"] >= 2 and s["refresh_timers_after_notice"] >= 1
+                and [c["arrival"] for c in changes][:2] == [False, True]
+                and sel >= 0 and d["lines"][sel] == line and d["labels"]["firmware"] == new
+                and d["run_enabled"] and d["list_enabled"] and d["progress"] == 100)
+    s = state.wait("the refreshed list with the new firmware", settled, 30)
+    session.screenshot("04-final.png", crop=s["dialog"]["rects"]["window"])
+    shown = next(d for d in s["drives"] if d["name"] == drive["name"])
+    if shown["revision"] != new or shown["last_activation"] != "activated" or shown["number"] < 0:
+        raise Failure(f"the drive after the update: {shown!r}")
+    return s
+
+
+def drive_gone(session, state, drive, line):
+    """The drive never comes back after its bridge's power cycle. The update still succeeded;
+    the worker's last refresh marked the selected line " - Disconnect"; the window's refresh after
+    the removal notice, with no worker left, found no drive: an empty list, blank labels, RUN
+    disabled."""
+    gone = line + " - Disconnect"
+
+    def settled(s):
+        d = s["dialog"]
+        changes = [c for c in s["device_changes"] if c["drive"] == drive["name"]]
+        return (not open_boxes(s) and not s["worker_running"]
+                and s["device_change_notices"] >= 1 and s["refresh_timers_after_notice"] >= 1
+                and [c["arrival"] for c in changes] == [False] and d["lines"] == []
+                and not d["run_enabled"] and d["list_enabled"]
+                and not any(d["labels"].values()))
+    s = state.wait("the emptied list", settled, 30)
+    session.screenshot("04-final.png", crop=s["dialog"]["rects"]["window"])
+    if not state.ever(lambda s: s["dialog"]["selection"] >= 0 and
+                      s["dialog"]["lines"][s["dialog"]["selection"]] == gone):
+        raise Failure(f"the list never showed {gone!r} selected")
+    shown = next(d for d in s["drives"] if d["name"] == drive["name"])
+    if shown["number"] != -1 or s["drives_away"] != 1:
+        raise Failure(f"the drive came back: {shown!r}")
+    return s
 
 
 def test_sim(session, args, settings):
@@ -365,27 +421,15 @@ def test_sim(session, args, settings):
         raise Failure(f"closing box {after!r}")
     session.screenshot("03-after-message.png")
     answer_box(session, title, main, "Return")
-
-    # The bridge power cycle took the drive away and brought it back; the window heard of it and
-    # its 2-second refresh ran; the list shows the drive again, with the new revision.
-    new = settings.get("NEWVERSION", "")
-
-    def settled(s):
-        d = s["dialog"]
-        sel = d["selection"]
-        changes = [c for c in s["device_changes"] if c["drive"] == drive["name"]]
-        return (not open_boxes(s) and not s["worker_running"]
-                and s["device_change_notices"] >= 2 and s["refresh_timers_after_notice"] >= 1
-                and [c["arrival"] for c in changes][:2] == [False, True]
-                and sel >= 0 and d["lines"][sel] == line and d["labels"]["firmware"] == new
-                and d["run_enabled"] and d["list_enabled"] and d["progress"] == 100)
-    s = state.wait("the refreshed list with the new firmware", settled, 30)
-    session.screenshot("04-final.png", crop=s["dialog"]["rects"]["window"])
-    shown = next(d for d in s["drives"] if d["name"] == drive["name"])
-    if shown["revision"] != new or shown["last_activation"] != "activated" or shown["number"] < 0:
-        raise Failure(f"the drive after the update: {shown!r}")
+    # OK took the offer of the package's PowerCtrl 2: one restart, recorded.
+    s = state.wait("the restart request", lambda s: s["shutdown_requests"], 10)
     if s["shutdown_requests"] != [2]:
         raise Failure(f"shutdown requests {s['shutdown_requests']}, expected one restart (2)")
+    new = settings.get("NEWVERSION", "")
+    if args.drive_gone:
+        s = drive_gone(session, state, drive, line)
+    else:
+        s = drive_back(session, state, drive, line, new)
 
     # What reached the drive: the image download and the commit, through the bridge.
     opcodes = []
@@ -409,7 +453,10 @@ def test_sim(session, args, settings):
     left = {k: s[k] for k in ("open_handles", "open_device_sets", "page_allocations")}
     if any(left.values()):
         raise Failure(f"left open at the end: {left}")
-    print(f"updated {drive['name']}: {before} -> {new}; {s['device_change_notices']} device-change "
+    if s["shutdown_requests"] != [2]:
+        raise Failure(f"shutdown requests at the end {s['shutdown_requests']}")
+    outcome = "gone after its power cycle" if args.drive_gone else f"{before} -> {new}"
+    print(f"updated {drive['name']}: {outcome}; {s['device_change_notices']} device-change "
           f"notices, {s['refresh_timers']} timer refresh(es); {len(opcodes)} NVMe commands",
           flush=True)
 
@@ -441,6 +488,8 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--package", required=True)
     parser.add_argument("--machine", help="sim: a machine description instead of the embedded one")
+    parser.add_argument("--drive-gone", action="store_true",
+                        help="sim: the machine's drive does not come back after its power cycle")
     args = parser.parse_args()
     for name in ("exe", "prefix", "out", "package", "machine"):
         if getattr(args, name):
