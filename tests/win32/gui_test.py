@@ -6,9 +6,8 @@
     gui_test.py real --exe FwRenew.exe    --prefix WINEPREFIX --out DIR --package PACKAGE.zip
 
 "sim": the test build with a simulated machine (a drive behind a USB bridge: the embedded one,
-or MACHINE.json). The test picks
-the drive in the list with the mouse and the keyboard, presses RUN, answers the confirmation
-and the closing message with Return, and checks through the program's state file (not pixels):
+or MACHINE.json). The test picks the drive in the list with the mouse and the keyboard, presses
+RUN, answers the confirmation and the closing message with Return, and checks through the program's state file (not pixels):
 the bridge drive took the firmware, the window's list refresh after the device change shows the
 new revision, the restart offer was recorded (never acted on), nothing was left open, and
 closing removed the working folder. With --drive-gone the drive stays away after its bridge's
@@ -297,13 +296,15 @@ def check_layout(rects):
     """The dialog's own layout on the real host: it ends one status-line height plus 5 pixels
     below the status line, the progress bar runs 5 pixels high along the bottom of the client
     area over its whole width, and the window is centred on the 1024 x 768 screen."""
-    window, status, bar, client = rects["window"], rects["status"], rects["progress"], rects["client"]
+    window, status = rects["window"], rects["status"]
+    bar, client = rects["progress"], rects["client"]
     width, height = window[2] - window[0], window[3] - window[1]
     wanted = {
         "dialog bottom": (window[3], 2 * status[3] - status[1] + 5),
         "bar height": (bar[3] - bar[1], 5),
         "bar width": (bar[2] - bar[0], client[2]),
-        "bar at the client's bottom": (bar[3] - window[1], height - (window[2] - window[0] - client[2]) // 2),
+        "bar at the client's bottom": (bar[3] - window[1],
+                                       height - (width - client[2]) // 2),
         "centred left": (window[0], (1024 - width) // 2),
         "centred top": (window[1], (768 - height) // 2),
     }
