@@ -1,6 +1,7 @@
 // Helpers for the application suites: a package made in memory (configuration file and
 // images), a temporary folder of the test's own, and the application running its dialog on a
-// thread of its own against the headless host.
+// thread of its own against the headless host. Portable: the same suites run on Linux and, in
+// the Windows build, under wine.
 #pragma once
 #include "app/app.h"
 #include "base/text.h"
@@ -15,14 +16,62 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <random>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 namespace apptest {
+
+// The environment variables that name the temporary folder the program asks for (TMPDIR for
+// the Linux files seam; TMP and TEMP for GetTempPathW). Empty value: the variable is removed.
+inline void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str()); // an empty value removes it
+#else
+    if (value.empty())
+        unsetenv(name);
+    else
+        setenv(name, value.c_str(), 1);
+#endif
+}
+
+inline std::string GetEnvironment(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+inline constexpr const char* kTempVariables[] = {"TMPDIR", "TMP", "TEMP"};
+
+// Does this system keep POSIX permission bits on folders (the private working folder is then
+// checked by its bits; on Windows its access list is the platform's business)?
+inline constexpr bool kPosixPermissions =
+#if defined(_WIN32)
+    false;
+#else
+    true;
+#endif
+
+// Plants a symbolic link to a folder; false (with the reason) when this system cannot.
+inline bool PlantFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
+                            std::string* why) {
+    std::error_code ec;
+    std::filesystem::create_directory_symlink(target, link, ec);
+    if (!ec && std::filesystem::is_symlink(std::filesystem::symlink_status(link))) return true;
+    *why = ec ? ec.message() : "the link is not seen as a link";
+    std::filesystem::remove(link, ec);
+    return false;
+}
 
 inline std::string Narrow(const std::u16string& text) {
     std::string out;
@@ -83,14 +132,18 @@ inline std::vector<uint8_t> ImageFor(const DriveInfo& record, size_t size = 2457
 class AppHarness {
   public:
     AppHarness() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fwrenew-app-XXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back(0);
-        if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp");
-        root_ = buf.data();
-        savedTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-        hadTmp_ = std::getenv("TMPDIR") != nullptr;
-        setenv("TMPDIR", root_.c_str(), 1);
+        const std::filesystem::path temp = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int i = 0; i < 100 && root_.empty(); ++i) {
+            const auto candidate = temp / ("fwrenew-app-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec))
+                root_ = candidate.lexically_normal().generic_string();
+        }
+        if (root_.empty()) throw std::runtime_error("no temporary folder for the test");
+        for (const char* name : kTempVariables)
+            saved_.push_back(GetEnvironment(name));
+        SetTemp(root_);
         sim::ClearMessageBoxes();
         sim::ClearShutdownRequests();
         sim::ClearMessages();
@@ -105,15 +158,19 @@ class AppHarness {
         sim::ClearResources();
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
-        if (hadTmp_)
-            setenv("TMPDIR", savedTmp_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
+        for (size_t i = 0; i < saved_.size(); ++i)
+            SetEnvironment(kTempVariables[i], saved_[i]);
     }
     AppHarness(const AppHarness&) = delete;
     AppHarness& operator=(const AppHarness&) = delete;
 
+    // The temporary folder of this test ('/' separators on every system).
     const std::string& Root() const { return root_; }
+    // Makes the program see another temporary folder.
+    static void SetTemp(const std::string& folder) {
+        for (const char* name : kTempVariables)
+            SetEnvironment(name, folder);
+    }
     std::string Base() const { return root_ + "/FwRenew"; }
 
     void SetPackage(const std::vector<uint8_t>& zip) { sim::SetResource(u"FWPACKAGEZIP", 1000, zip); }
@@ -141,8 +198,7 @@ class AppHarness {
 
   private:
     std::string root_;
-    std::string savedTmp_;
-    bool hadTmp_ = false;
+    std::vector<std::string> saved_;
     std::thread ui_;
 };
 
@@ -167,5 +223,90 @@ inline bool Contains(const std::vector<std::string>& lines, const std::string& t
         if (l == text) return true;
     return false;
 }
+
+// The line the drive list shows as selected ("" when none).
+inline std::u16string SelectedLine() {
+    const sim::DialogControl list = sim::DialogItem(IDC_DRIVE_COMBO);
+    if (list.selection < 0 || list.selection >= static_cast<int>(list.lines.size())) return u"";
+    return list.lines[static_cast<size_t>(list.selection)];
+}
+
+// Holds the update worker at each of its sleeps (the waits between the steps, the download's
+// pauses, the re-discovery's tries), so that a test can look at the dialog and act between two
+// steps of an update. The worker is the first thread other than the test's to sleep while an
+// update runs. The state is shared with the clock listener, which may still run once after the
+// object is gone.
+class WorkerSteps {
+    struct State {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::thread::id test = std::this_thread::get_id();
+        std::thread::id worker;
+        bool held = false;
+        bool stopped = false;
+        int low = 0, high = 0; // the progress band at the held step
+    };
+
+  public:
+    WorkerSteps() : doneBefore_(UpdateResults().size()) {
+        id_ = sim::ClockSubscribe([s = state_](uint64_t) {
+            if (std::this_thread::get_id() == s->test || IsWorkerRunning() == 0) return;
+            std::unique_lock<std::mutex> guard(s->lock);
+            if (s->stopped) return;
+            if (s->worker == std::thread::id()) s->worker = std::this_thread::get_id();
+            if (s->worker != std::this_thread::get_id()) return;
+            s->low = std::atomic_ref<int16_t>(g_App.nProgressLow).load();
+            s->high = std::atomic_ref<int16_t>(g_App.nProgressHigh).load();
+            s->held = true;
+            s->changed.notify_all();
+            s->changed.wait_for(guard, std::chrono::seconds(20),
+                                [&] { return !s->held || s->stopped; });
+        });
+    }
+    ~WorkerSteps() {
+        Stop();
+        sim::ClockUnsubscribe(id_);
+    }
+    WorkerSteps(const WorkerSteps&) = delete;
+    WorkerSteps& operator=(const WorkerSteps&) = delete;
+
+    // Waits until the worker is held at its next step, then until the dialog handled what the
+    // worker sent before it: true with the band's lower end, false when the update ended first
+    // (or after 20 s).
+    bool Next(int* low) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> guard(state_->lock);
+                if (state_->changed.wait_for(guard, std::chrono::milliseconds(5),
+                                             [&] { return state_->held; })) {
+                    *low = state_->low;
+                    guard.unlock();
+                    return sim::WaitIdle();
+                }
+            }
+            if (UpdateResults().size() > doneBefore_) return false;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+        }
+    }
+    // Lets the held worker go on to its next step.
+    void Go() {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->held = false;
+        state_->changed.notify_all();
+    }
+    // Lets the worker run to its end without holding it again.
+    void Stop() {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->stopped = true;
+        state_->held = false;
+        state_->changed.notify_all();
+    }
+
+  private:
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    size_t doneBefore_ = 0;
+    int id_ = 0;
+};
 
 } // namespace apptest

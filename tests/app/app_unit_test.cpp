@@ -76,7 +76,7 @@ TEST(StoreList, EnclosesTheValueAndDropsAnIncompleteLastItem) {
 class ProfileFile : public ::testing::Test {
   protected:
     std::string path = (std::filesystem::temp_directory_path() /
-                        ("fwrenew-profile-" + std::to_string(getpid()) + ".ini"))
+                        ("fwrenew-profile-" + std::to_string(std::random_device{}()) + ".ini"))
                            .string();
     void Write(const std::vector<uint8_t>& bytes) {
         std::ofstream f(path, std::ios::binary);
