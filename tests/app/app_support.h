@@ -31,6 +31,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace apptest {
 
 // The environment variables that name the temporary folder the program asks for (TMPDIR for
@@ -65,12 +69,29 @@ inline constexpr bool kPosixPermissions =
 // Plants a symbolic link to a folder; false (with the reason) when this system cannot.
 inline bool PlantFolderLink(const std::filesystem::path& target, const std::filesystem::path& link,
                             std::string* why) {
+#if defined(_WIN32)
+    // The C++ library of the cross build does not make links; the system does.
+    const std::wstring from = link.wstring(), to = target.wstring();
+    if (!CreateSymbolicLinkW(from.c_str(), to.c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY |
+                                 SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+        *why = "CreateSymbolicLinkW failed with error " + std::to_string(GetLastError());
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    *why = "the link is not seen as a link";
+    RemoveDirectoryW(from.c_str());
+    return false;
+#else
     std::error_code ec;
     std::filesystem::create_directory_symlink(target, link, ec);
     if (!ec && std::filesystem::is_symlink(std::filesystem::symlink_status(link))) return true;
     *why = ec ? ec.message() : "the link is not seen as a link";
     std::filesystem::remove(link, ec);
     return false;
+#endif
 }
 
 inline std::string Narrow(const std::u16string& text) {
