@@ -3,6 +3,8 @@
 // close rules.
 #include "app_support.h"
 
+#include "sim/hotplug.h"
+
 #include <fstream>
 
 using namespace apptest;
@@ -284,6 +286,42 @@ TEST_F(Startup, ABurstOfDeviceChangesGivesOneRefreshTwoSecondsAfterTheLast) {
     ASSERT_TRUE(sim::WaitIdle());
     EXPECT_EQ(sim::DialogItem(IDC_DRIVE_COMBO).resets, before + 1);
     ASSERT_TRUE(app.Close());
+}
+
+TEST_F(Startup, DrivesLeavingAndComingBackReachTheDialogAsNotices) {
+    app.SetPackage(GoodPackage());
+    app.Start();
+    const PlatWindow dialog = sim::DialogWindow();
+    EXPECT_EQ(sim::DeviceChangeWindow(), dialog);
+    sim::ClearMessages();
+    sim::DriveLeaves("ssd", 500);
+    ASSERT_TRUE(sim::WaitIdle());
+    sim::ClockAdvance(500);
+    ASSERT_TRUE(sim::WaitIdle());
+    std::vector<uintptr_t> notices;
+    for (const auto& m : sim::Messages())
+        if (m.window == dialog && m.message == sim::kWmDeviceChange && !m.sent) notices.push_back(m.wParam);
+    EXPECT_EQ(notices, (std::vector<uintptr_t>{sim::kDbtDeviceRemoveComplete, sim::kDbtDeviceArrival}));
+    const auto changes = sim::DeviceChanges();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[0].arrival);
+    EXPECT_TRUE(changes[1].arrival);
+    EXPECT_EQ(changes[1].drive, "ssd");
+    EXPECT_EQ(changes[1].number, 1);
+    // One refresh, 2 s after the arrival, finds the drive again.
+    const int before = sim::DialogItem(IDC_DRIVE_COMBO).resets;
+    sim::ClockAdvance(2000);
+    ASSERT_TRUE(sim::WaitIdle());
+    EXPECT_EQ(sim::DialogItem(IDC_DRIVE_COMBO).resets, before + 1);
+    EXPECT_EQ(sim::DialogItem(IDC_DRIVE_COMBO).lines.size(), 1u);
+    ASSERT_TRUE(app.Close());
+    // The ended dialog is no longer told.
+    EXPECT_EQ(sim::DeviceChangeWindow(), nullptr);
+    sim::ClearMessages();
+    sim::DriveLeaves("ssd", 0);
+    sim::ClockAdvance(1);
+    EXPECT_TRUE(sim::Messages().empty());
+    EXPECT_EQ(sim::DeviceChanges().size(), 4u);
 }
 
 TEST_F(Startup, RunWithoutASelectedLineDoesNothing) {
