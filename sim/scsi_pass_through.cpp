@@ -55,6 +55,23 @@ NvmeCompletion RunNvme(Disk& disk, const std::vector<uint8_t>& entry, int dir, S
     return disk.nvme->Execute(entry.data(), nullptr, 0, nullptr, 0);
 }
 
+namespace {
+
+// Is this CDB the data phase of the command a bridge holds pending (ASMedia EA/EB 5A 81,
+// JMicron A1 81/82/83)? A control block (all-zero entry) carries no command.
+bool IsBridgeDataPhase(const Disk& disk, const ScsiExchange& x) {
+    const BridgeState& b = disk.bridge;
+    if (!b.pending || b.dataDone || b.entry.size() != 64 || x.cdbLength < 3) return false;
+    if (std::all_of(b.entry.begin(), b.entry.end(), [](uint8_t v) { return v == 0; })) return false;
+    const uint8_t* c = x.cdb;
+    if (disk.kind == PathKind::Asmedia)
+        return (c[0] == 0xEA || c[0] == 0xEB) && c[1] == 0x5A && c[2] == 0x81;
+    if (disk.kind == PathKind::Jmicron) return c[0] == 0xA1 && (c[1] == 0x81 || c[1] == 0x82 || c[1] == 0x83);
+    return false;
+}
+
+} // namespace
+
 // IOCTL_SCSI_PASS_THROUGH_DIRECT on a disk.
 bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
     const SptdOffsets& L = kSptd;
@@ -99,6 +116,7 @@ bool PassThroughDirect(MachineImpl& m, Disk& disk, Request& req) {
         req.rec->data_out = std::vector<uint8_t>(buffer, buffer + x.length);
     }
     // A data phase carries the pending command; let faults on the NVMe opcode see it.
+    if (IsBridgeDataPhase(disk, x)) req.rec->nvme = disk.bridge.entry;
     if (Refused(m, req)) return false;
     const Fault* f = req.fault;
     if (f && f->action == Fault::Action::CheckCondition) {

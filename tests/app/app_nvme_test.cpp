@@ -154,7 +154,6 @@ TEST(NvmeUpdate, AFailureAtEachStepReportsOnceSendsNothingAfterItAndLeavesNothin
         bool vendorInfo = true;  // the drive answers the vendor information request
         bool badLayout = false;  // the image's region table cannot be merged
         std::set<uint8_t> writes; // firmware-changing commands the drive executed meanwhile
-        std::vector<uint8_t> cdb = {}; // Refuse behind a bridge: the CDB that carries the command
     };
     const Case cases[] = {
         {"open", "nvme", Act::DriveGone, 0, -1, 1, false, true, false, {}},
@@ -165,12 +164,14 @@ TEST(NvmeUpdate, AFailureAtEachStepReportsOnceSendsNothingAfterItAndLeavesNothin
         {"merge refused", "nvme", Act::None, 0, -1, 1, false, true, true, {}},
         {"download", "nvme", Act::Reject, kDownload, -1, 1, false, true, false, {kDownload}},
         {"commit", "nvme", Act::Reject, kCommit, -1, 1, false, true, false, {kDownload, kCommit}},
-        {"commit behind a bridge", "asmedia", Act::Refuse, 0, -1, 1, false, true, false, {kDownload},
-         {0xEB, 0x5A, 0x81, 0x00, 0x00}},
+        {"commit behind a bridge", "asmedia", Act::Refuse, kCommit, -1, 1, false, true, false,
+         {kDownload}},
         {"record re-read", "nvme", Act::Reject, kRecordRead, 1, 2, false, true, false,
          {kDownload, kCommit}},
         {"record write", "nvme", Act::Refuse, kRecordWrite, -1, 1, false, true, false,
          {kDownload, kCommit}},
+        {"record write behind a bridge", "jmicron", Act::Refuse, kRecordWrite, -1, 1, false, true,
+         false, {kDownload, kCommit}},
         {"name write", "rst", Act::Refuse, kPageWrite, -1, 1, false, false, false,
          {kDownload, kCommit}},
     };
@@ -207,10 +208,7 @@ TEST(NvmeUpdate, AFailureAtEachStepReportsOnceSendsNothingAfterItAndLeavesNothin
         case Act::Refuse: {
             sim::Fault f;
             f.drive = c.path;
-            if (c.cdb.empty())
-                f.nvme_opcode = c.opcode;
-            else
-                f.cdb_prefix = c.cdb; // ASMedia: the data phase without data, the commit's
+            f.nvme_opcode = c.opcode;
             f.count = 0;
             sim::Current().AddFault(f);
             break;

@@ -267,6 +267,23 @@ TEST_F(Commit, BridgesSendTheCommitWithAnEmptyUnspecifiedDataPhase) {
     }
 }
 
+TEST_F(Commit, AFaultOnTheCommitOpcodeRefusesItOnEveryPath) {
+    for (const char* path : {"asmedia", "jmicron", "nvme", "rst"}) {
+        SCOPED_TRACE(path);
+        Open(path);
+        sim::Fault f;
+        f.nvme_opcode = 0x10;
+        sim::Current().AddFault(f);
+        EXPECT_EQ(FWCommit(Context(), Handle(), 1, 1), -4);
+        size_t refused = 0;
+        for (const auto& r : sim::Current().Trace())
+            if (r.note == "refused by fault") ++refused;
+        EXPECT_EQ(refused, 1u);
+        EXPECT_TRUE(Executed(0x10).empty()) << "the refused commit reached the drive";
+        sim::Current().ClearFaults();
+    }
+}
+
 TEST_F(Commit, InboxFlagsFollowTheCommitAction) {
     struct Case {
         uint32_t slot, action, flags;
