@@ -271,12 +271,11 @@ TEST(NvmeUpdate, APowerControlThatFailsOrADriveThatStaysAwayStillSucceeds) {
         ASSERT_GE(box, 0);
         EXPECT_EQ(sim::MessageBoxes()[static_cast<size_t>(box)].text, u"Done");
         EXPECT_EQ(UpdateResults(), std::vector<intptr_t>{1});
+        // (Whether the list then shows the drive marked " - Disconnect" or already empty
+        // depends on when the refresh armed by its removal runs; both are right.)
         if (c.comesBack) {
             EXPECT_TRUE(sim::DeviceChanges().empty()) << "the refused command cycled the drive";
             EXPECT_EQ(SelectedLine(), line);
-        } else {
-            // The worker's final refresh marks the drive that did not come back.
-            EXPECT_EQ(SelectedLine(), line + u" - Disconnect");
         }
         sim::AnswerMessageBox(PLAT_IDOK);
         ASSERT_TRUE(sim::WaitIdle());

@@ -280,8 +280,11 @@ class WorkerSteps {
             s->high = std::atomic_ref<int16_t>(g_App.nProgressHigh).load();
             s->held = true;
             s->changed.notify_all();
-            s->changed.wait_for(guard, std::chrono::seconds(20),
-                                [&] { return !s->held || s->stopped; });
+            // Short slices: a wake-up lost by the thread library (seen with the cross build
+            // under wine) then costs milliseconds, not the whole bound.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (s->held && !s->stopped && std::chrono::steady_clock::now() < deadline)
+                s->changed.wait_for(guard, std::chrono::milliseconds(5));
         });
     }
     ~WorkerSteps() {

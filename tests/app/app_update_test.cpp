@@ -350,7 +350,11 @@ class WorkerGate {
             if (s->released || std::this_thread::get_id() == s->testThread) return;
             s->held = true;
             s->changed.notify_all();
-            s->changed.wait_for(guard, std::chrono::seconds(20), [&] { return s->released; });
+            // Short slices: a wake-up lost by the thread library (seen with the cross build
+            // under wine) then costs milliseconds, not the whole bound.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!s->released && std::chrono::steady_clock::now() < deadline)
+                s->changed.wait_for(guard, std::chrono::milliseconds(5));
         });
     }
     ~WorkerGate() {
