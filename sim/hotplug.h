@@ -50,8 +50,9 @@ inline constexpr uint32_t kWmDeviceChange = 0x0219;
 inline constexpr uintptr_t kDbtDeviceArrival = 0x8000;
 inline constexpr uintptr_t kDbtDeviceRemoveComplete = 0x8004;
 // The window that receives each notice with PlatPostMessage (nullptr: none). The headless
-// dialog host sets its dialog here while it runs; a program with a real Win32 dialog sets its
-// own window.
+// dialog host sets its dialog here while it runs. A real Win32 window cannot take these posted
+// notices (Windows refuses to post WM_DEVICECHANGE); a Win32 program that links the simulator
+// reads DeviceChanges() and sends each notice itself.
 void SetDeviceChangeWindow(PlatWindow window);
 PlatWindow DeviceChangeWindow();
 // Posts a notice that names no drive (wParam as above) to the device-change window, as
