@@ -199,9 +199,11 @@ int main(int argc, char** argv) {
 
         int rc = 0;
         if (a.select >= 0 && !session.Select(a.select)) {
-            std::fprintf(stderr, "fwrenew-lab: the dialog did not take line %d (it lists %zu)\n",
-                         a.select, session.Snapshot().lines.size());
-            rc = 1;
+            const size_t lines = session.Snapshot().lines.size();
+            session.Stop();
+            std::fprintf(stderr, "fwrenew-lab: --select %d: the drive list has %zu line(s)\n",
+                         a.select, lines);
+            return 2;
         }
         bool ran = false;
         if (rc == 0 && a.run) {

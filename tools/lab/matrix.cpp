@@ -257,13 +257,13 @@ std::vector<MatrixCell> RunMatrix(const MatrixOptions& options) {
 }
 
 std::string MatrixHeader() {
-    return Clip("path", 10) + " " + Clip("image", 22) + " " + Clip("result", 7) + " " +
+    return Clip("path", 14) + " " + Clip("image", 22) + " " + Clip("result", 7) + " " +
            Clip("revision before -> after", 24) + " " +
            Clip("internal version before -> after", 32) + " " + "duration";
 }
 
 std::string MatrixRow(const MatrixCell& c) {
-    std::string row = Clip(c.path + " (" + std::to_string(c.transport) + ")", 10) + " " +
+    std::string row = Clip(c.path + " (" + std::to_string(c.transport) + ")", 14) + " " +
                       Clip(c.image, 22) + " " + Clip(ResultText(c), 7) + " " +
                       Clip(c.revision_before + " -> " + c.revision_after, 24) + " " +
                       Clip(c.version_before + " -> " + c.version_after, 32) + " " +

@@ -377,29 +377,35 @@ bool Session::WaitIdle(int timeoutMs) {
 }
 
 bool Session::WaitForBoxOrQuiet(int timeoutMs) {
-    const int finished = UpdatesFinished();
-    const auto quiet = [] {
-        return !sim::DialogRunning() || BoxOpen() || (IsWorkerRunning() == 0 && sim::WaitIdle(0));
-    };
-    if (!sim::WaitFor(quiet, timeoutMs)) return false;
-    if (BoxOpen() || !sim::DialogRunning()) return true;
-    // A worker frees its slot just before it posts its completion: give that post a moment,
-    // and the completion box that follows it.
-    if (sim::WaitFor([finished] { return UpdatesFinished() != finished || BoxOpen(); }, 500))
-        return sim::WaitFor(quiet, timeoutMs);
-    return true;
+    return sim::WaitFor(
+        [] {
+            return !sim::DialogRunning() || BoxOpen() ||
+                   (IsWorkerRunning() == 0 && sim::WaitIdle(0));
+        },
+        timeoutMs);
 }
 
 bool Session::RunAndAnswer(bool yes) {
+    const int finished = UpdatesFinished();
     if (!PressRun()) return false;
     for (;;) {
-        if (!WaitForBoxOrQuiet()) return true; // the watchdog of the host ends a hung dialog
+        if (!WaitForBoxOrQuiet()) return true; // the host's watchdog ends a hung dialog
+        if (!sim::DialogRunning()) return true;
+        if (!BoxOpen()) {
+            // Quiet. A worker frees its slot just before it posts its completion: until a
+            // completion arrived, give that post a moment (and the box that follows it).
+            if (UpdatesFinished() != finished) return true;
+            if (!sim::WaitFor([finished] { return UpdatesFinished() != finished || BoxOpen(); },
+                              500))
+                return true;
+            continue;
+        }
         const auto boxes = sim::MessageBoxes();
-        int open = -1;
-        for (size_t i = 0; i < boxes.size(); ++i)
-            if (boxes[i].answer == 0) open = static_cast<int>(i);
-        if (open < 0) return true;
-        sim::AnswerMessageBox(ButtonFor(boxes[static_cast<size_t>(open)].type, yes));
+        for (size_t i = boxes.size(); i-- > 0;)
+            if (boxes[i].answer == 0) {
+                sim::AnswerMessageBox(ButtonFor(boxes[i].type, yes));
+                break;
+            }
     }
 }
 
