@@ -136,12 +136,13 @@ void ReturnAllDrives() {
 }
 
 void ReturnDrive(const std::string& drive) {
+    const MachineImpl* current = &Impl();
     std::vector<PendingReturn> mine;
     {
         Pending& p = ThePending();
         std::lock_guard<std::mutex> guard(p.lock);
         for (auto it = p.list.begin(); it != p.list.end();) {
-            if (it->drive == drive && it->machine == &Impl()) {
+            if (it->drive == drive && it->machine == current) {
                 mine.push_back(*it);
                 it = p.list.erase(it);
             } else {
