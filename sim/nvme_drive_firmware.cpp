@@ -99,7 +99,10 @@ void NvmeDrive::ControllerReset() {
         }
         staged.clear();
     }
-    firmwareRevision = RecordedName();
+    // A drive without a recorded name (no vendor information, no name in its NAND page) goes on
+    // reporting the revision it had: a reset changes what it reports only through a name.
+    const std::string recorded = RecordedName();
+    if (!recorded.empty()) firmwareRevision = recorded;
     BuildIdentify();
 }
 

@@ -143,6 +143,21 @@ TEST_F(DriveModel, AResetDiscardsAnUnfinishedDownload) {
     ASSERT_TRUE(sim::NvmeFirmware("jmicron").download.empty());
 }
 
+TEST_F(DriveModel, AResetKeepsTheRevisionOfADriveWithoutARecordedName) {
+    sim::DriveOnPath plain;
+    plain.path = "asmedia";
+    plain.number = 2;
+    plain.name = "plain";
+    plain.drive = sim::DefaultNvmeDrive();
+    plain.drive.erase("vendor_info");
+    plain.drive.erase("geometry");
+    plain.drive["firmware"] = "PL100000";
+    sim::Load(sim::TypicalMachine({plain}).dump());
+    ASSERT_EQ(sim::NvmeFirmware("plain").revision, "PL100000");
+    sim::RestartMachine();
+    EXPECT_EQ(sim::NvmeFirmware("plain").revision, "PL100000");
+}
+
 // Firmware requests with one field off from what the program sends are refused before
 // anything reaches the drive.
 TEST_F(DriveModel, TheDriversRefuseFirmwareRequestsWithAWrongField) {
