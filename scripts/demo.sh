@@ -6,7 +6,10 @@
 #   2. enumerate the drives of examples/machines/mixed.json (one drive on every path) with
 #      fwrenew-scan, NVMe and SATA, showing each drive record and the diagnostic log, and
 #      summing up the request trace it wrote;
-#   3. run the same scan as a Windows program under wine and compare the two outputs.
+#   3. run the same scan as a Windows program under wine and compare the two outputs;
+#   4. run the updater itself (its dialog, checks and update worker) on the mixed machine with
+#      fwrenew-lab, scripted: update the first listed drive, restart the simulated machine, and
+#      show the dialog's end state and the drive's new firmware.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build/demo
@@ -15,7 +18,7 @@ mkdir -p "$out"
 
 echo "=== Building (linux-release and the Windows tools)"
 cmake --preset linux-release >/dev/null
-cmake --build --preset linux-release --target fwrenew-unzip fwrenew-scan fwrenew-pack example-packages >/dev/null
+cmake --build --preset linux-release --target fwrenew-unzip fwrenew-scan fwrenew-pack fwrenew-lab example-packages >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target fwrenew-scan fwrenew-unzip >/dev/null
 bin=build/linux-release/tools
@@ -59,3 +62,32 @@ else
   echo "The Windows build's output differs (above)." >&2
   exit 1
 fi
+
+echo
+echo "=== 4. The updater on the simulated machine: fwrenew-lab"
+# The real application (dialog procedure, drive list, checks, update worker) over the headless
+# dialog host: pick line 0 (the in-box NVMe system drive), press RUN, answer every box with
+# yes, then restart the simulated machine, which activates what the drive committed, and start
+# the application again.
+echo "\$ fwrenew-lab --machine examples/machines/mixed.json --package nvme --select 0 --run --restart"
+"$bin/lab/fwrenew-lab" --machine examples/machines/mixed.json --package nvme --select 0 --run --restart \
+  --trace "$out/lab-trace.jsonl" | tee "$out/lab.txt"
+"$bin/lab/fwrenew-lab" --machine examples/machines/mixed.json --package nvme --list --json >"$out/lab-before.json"
+"$bin/lab/fwrenew-lab" --machine examples/machines/mixed.json --package nvme --select 0 --run --restart \
+  --json >"$out/lab-after.json"
+python3 - "$out/lab-before.json" "$out/lab-after.json" "$out/lab-trace.jsonl" <<'PY'
+import json, sys
+before = {d["name"]: d for d in json.load(open(sys.argv[1]))["drives"]}
+after = json.load(open(sys.argv[2]))
+trace = [json.loads(line) for line in open(sys.argv[3])]
+print()
+print(f"Result {after['result']}; the dialog now shows firmware {after['labels']['firmware']} for "
+      f"{after['labels']['model']}.")
+for d in after["drives"]:
+    if d["activations"] > 0:
+        b = before[d["name"]]
+        sent = sum(1 for r in trace if r.get("drive") == d["name"])
+        print(f"Drive {d['name']} (PhysicalDrive{d['number']}): revision {b['revision']} -> {d['revision']}, "
+              f"internal version {b['internal_version']} -> {d['internal_version']}, "
+              f"{sent} requests reached it ({len(trace)} in all, in {sys.argv[3]}).")
+PY
