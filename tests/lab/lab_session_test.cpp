@@ -94,6 +94,7 @@ TEST(LabSession, UnpluggedDrivesLeaveTheListAndComeBack) {
     ASSERT_NE(std::find(names.begin(), names.end(), "usb-asmedia"), names.end());
 
     session.Unplug("usb-asmedia");
+    session.Unplug("usb-asmedia"); // away already: nothing happens
     session.Settle();
     s = session.Snapshot();
     EXPECT_FALSE(Drive(s, "usb-asmedia").present);

@@ -146,7 +146,8 @@ class Session {
     static int ButtonFor(uint32_t type, bool yes);
 
     // Machine actions. Unplug: the drive leaves and stays away; Plug: it comes back. Both raise
-    // the device-change notice. Throw Error for an unknown drive.
+    // the device-change notice, and do nothing when the drive is away (present) already. Throw
+    // Error for an unknown drive. The list follows after the refresh delay (Settle, Advance).
     void Unplug(const std::string& drive);
     void Plug(const std::string& drive);
     // Restarts the simulated machine as a person would: closes the application (ending an

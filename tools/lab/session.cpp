@@ -17,6 +17,7 @@
 #include "sim/sata_drive.h"
 #include "sim/sim.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -328,6 +329,12 @@ int Session::ButtonFor(uint32_t type, bool yes) {
 }
 
 void Session::Unplug(const std::string& drive) {
+    if (sim::Current().DriveNumber(drive) < 0) {
+        const auto names = sim::Current().DriveNames();
+        if (std::find(names.begin(), names.end(), drive) == names.end())
+            throw Error("no drive " + drive);
+        return; // away already
+    }
     try {
         sim::DriveLeaves(drive, -1);
     } catch (const std::exception& e) {
@@ -336,11 +343,10 @@ void Session::Unplug(const std::string& drive) {
 }
 
 void Session::Plug(const std::string& drive) {
+    const auto names = sim::Current().DriveNames();
+    if (std::find(names.begin(), names.end(), drive) == names.end())
+        throw Error("no drive " + drive);
     if (sim::Current().DriveNumber(drive) >= 0) return; // present already
-    bool known = false;
-    for (const auto& name : sim::Current().DriveNames())
-        known = known || name == drive;
-    if (!known) throw Error("no drive " + drive);
     sim::ReturnDrive(drive);
 }
 
