@@ -30,7 +30,8 @@ Input
                         archive (.zip), or a built-in example package, nvme or sata
                         (default nvme)
 
-Scripted use (no terminal needed; any of these turns the terminal view off)
+Scripted use (no terminal needed; --list, --select, --run, --restart, --json and --matrix
+turn the terminal view off)
   --list                print the dialog after start-up and exit
   --select N            pick line N (from 0) of the drive list
   --run                 press RUN, answer every message box (see --answer) and wait until
