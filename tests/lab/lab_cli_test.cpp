@@ -65,8 +65,8 @@ class TempDir {
     fs::path path_;
 };
 
-// Runs fwrenew-lab with stdin from /dev/null (no terminal: scripted).
-LabRun RunLab(const std::vector<std::string>& args) {
+// Runs fwrenew-lab with stdin from /dev/null (no terminal: scripted), in folder cwd if given.
+LabRun RunLab(const std::vector<std::string>& args, const std::string& cwd = "") {
     static const bool env = [] {
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
             std::string v = std::getenv(name) ? std::getenv(name) : "";
@@ -78,7 +78,7 @@ LabRun RunLab(const std::vector<std::string>& args) {
     (void)env;
     TempDir tmp;
     const fs::path err = tmp.Path() / "stderr";
-    std::string cmd = Quote(FW_LAB_BIN);
+    std::string cmd = (cwd.empty() ? "" : "cd " + Quote(cwd) + " && ") + Quote(FW_LAB_BIN);
     for (const auto& a : args)
         cmd += " " + Quote(a);
     cmd += " </dev/null 2>" + Quote(err.string());
@@ -261,6 +261,28 @@ TEST(LabScripted, ListTraceAndLog) {
     std::istringstream err(r.err);
     while (std::getline(err, line))
         EXPECT_EQ(line.rfind("[TX] ", 0), 0u) << line;
+}
+
+size_t LineCount(const fs::path& file) {
+    const std::string text = ReadText(file);
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The program changes the current folder when it cleans up; a trace named relative to where
+// the lab started still gets every request, those after the restart included.
+TEST(LabScripted, ARelativeTracePathKeepsEveryRequestAcrossTheRestart) {
+    TempDir tmp;
+    const std::vector<std::string> args = {"--machine", Machine("inbox-nvme.json"), "--run",
+                                           "--restart"};
+    auto relative = args;
+    relative.insert(relative.end(), {"--trace", "relative.jsonl"});
+    auto absolute = args;
+    absolute.insert(absolute.end(), {"--trace", (tmp.Path() / "absolute.jsonl").string()});
+    ASSERT_EQ(RunLab(relative, tmp.Path().string()).rc, 0);
+    ASSERT_EQ(RunLab(absolute).rc, 0);
+    const size_t all = LineCount(tmp.Path() / "absolute.jsonl");
+    EXPECT_GT(all, 0u);
+    EXPECT_EQ(LineCount(tmp.Path() / "relative.jsonl"), all);
 }
 
 TEST(LabScripted, BadArgumentsAndUnreadableInputExitWithTwo) {

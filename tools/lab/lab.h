@@ -186,6 +186,7 @@ class Session {
 
     SessionConfig config_;
     std::string tmpRoot_;
+    std::string startFolder_; // the current folder when the session started
     std::string savedTmp_;
     bool hadTmp_ = false;
     bool started_ = false;

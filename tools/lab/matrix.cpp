@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace lab {
@@ -168,9 +169,11 @@ std::vector<MatrixCell> RunMatrix(const MatrixOptions& options) {
     }
     if (images.empty())
         throw Error("package " + options.package.origin + " holds no image named NAND_LUNS.fw");
-    if (!options.trace_file.empty()) {
-        std::ofstream truncate(options.trace_file, std::ios::trunc | std::ios::binary);
-        if (!truncate) throw Error("cannot write the trace file " + options.trace_file);
+    const std::string traceFile =
+        options.trace_file.empty() ? "" : std::filesystem::absolute(options.trace_file).string();
+    if (!traceFile.empty()) {
+        std::ofstream truncate(traceFile, std::ios::trunc | std::ios::binary);
+        if (!truncate) throw Error("cannot write the trace file " + traceFile);
     }
 
     std::vector<PathInfo> paths;
@@ -221,7 +224,7 @@ std::vector<MatrixCell> RunMatrix(const MatrixOptions& options) {
             sc.package = options.package;
             sc.realtime = options.realtime;
             sc.log_detail = options.log_detail;
-            sc.trace_file = options.trace_file;
+            sc.trace_file = traceFile;
             sc.trace_append = true;
             sc.on_log = options.on_log;
             Session session;

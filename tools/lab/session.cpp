@@ -148,7 +148,13 @@ void Session::Start(const SessionConfig& config) {
                     ": " + e.what());
     }
     sim::CancelDriveReturns();
+    // The program changes the process's current folder (to its temporary folder, when it
+    // cleans up), so every path the lab keeps is made absolute first, and the current folder is
+    // put back whenever the program ended.
+    std::error_code cwdError;
+    startFolder_ = std::filesystem::current_path(cwdError);
     if (!config_.trace_file.empty()) {
+        config_.trace_file = std::filesystem::absolute(config_.trace_file).string();
         std::ofstream truncate(config_.trace_file,
                                (config_.trace_append ? std::ios::app : std::ios::trunc) |
                                    std::ios::binary);
@@ -214,6 +220,8 @@ void Session::StopApplication() {
             sim::DialogAbort(20000);
     }
     ui_.join();
+    std::error_code ec;
+    if (!startFolder_.empty()) std::filesystem::current_path(startFolder_, ec);
     // An update the close interrupted still ends on its own thread: nothing may meet the
     // machine before it did.
     sim::WaitFor([] { return IsWorkerRunning() == 0; }, 120000);
