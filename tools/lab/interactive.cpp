@@ -225,6 +225,7 @@ struct Ui {
     size_t shutdownsSeen = 0;
     int listTop = 0; // first list line on screen
     std::string machineName;
+    int dialogRows = 0; // height of the dialog as last drawn: boxes are centred on it
 };
 
 struct Button {
@@ -284,6 +285,7 @@ void DrawProgress(int y, int x, int width, const State& s) {
 void DrawDialog(const State& s, Ui& ui, int listRows) {
     const int w = COLS;
     const int h = kFixedRows - 3 + listRows;
+    ui.dialogRows = h;
     Frame(0, 0, h, w, Show(s.title.empty() ? std::string("(no title)") : s.title));
     const int inner = w - 4;
     int y = 1;
@@ -349,7 +351,7 @@ void DrawBox(const MessageBoxShown& box, const Ui& ui) {
         lines.back() = Fit(lines.back() + L" ...", w - 4);
     }
     const int h = static_cast<int>(lines.size()) + 4;
-    const int top = std::max(0, (LINES - 2 - h) / 2);
+    const int top = std::max(0, (std::max(ui.dialogRows, h) - h) / 2);
     const int left = std::max(0, (COLS - w) / 2);
     Frame(top, left, h, w, Show(box.caption));
     for (size_t i = 0; i < lines.size(); ++i)
@@ -369,7 +371,7 @@ void DrawPicker(const State& s, const Ui& ui) {
     const int w = std::min(COLS - 4, 60);
     const int rows = std::min(static_cast<int>(drives.size()), std::max(1, LINES - 8));
     const int h = rows + 2;
-    const int top = std::max(0, (LINES - 2 - h) / 2);
+    const int top = std::max(0, (std::max(ui.dialogRows, h) - h) / 2);
     const int left = std::max(0, (COLS - w) / 2);
     Frame(top, left, h, w,
           ui.picker == Picker::Unplug ? L"Unplug which drive?" : L"Plug back which drive?");
@@ -406,14 +408,16 @@ std::wstring HelpLine(const State& s, const Ui& ui) {
             return L" o OK   c/Esc Cancel   Left/Right/Tab choose   Enter answer";
         return L" Enter/o OK";
     }
+    if (COLS < 76) return L" Up/Dn drive  Enter RUN  u/p unplug/plug  b restart  q quit";
     return L" Up/Down drive  Enter/r RUN  u unplug  p plug back  b restart machine  q quit";
 }
 
 void Draw(const State& s, Ui& ui) {
     erase();
     if (COLS < kMinCols || LINES < kMinRows) {
-        Put(0, 0, L"fwrenew-lab needs a terminal of at least 40x16", COLS);
-        Put(1, 0, L"q quits", COLS);
+        Put(0, 0, L"Terminal too small", COLS);
+        Put(1, 0, L"(40x16 at least)", COLS);
+        Put(2, 0, L"q quits", COLS);
         refresh();
         return;
     }
@@ -668,7 +672,11 @@ int RunInteractive(Session& session) {
         }
         timeout(s.updating ? kBusyTickMs : kIdleTickMs);
         const int key = getch();
-        if (key != ERR && key != KEY_RESIZE && !OnKey(session, s, ui, key)) break;
+        // On a screen too small to show the dialog only q is taken (nothing answers unseen).
+        const bool tooSmall = COLS < kMinCols || LINES < kMinRows;
+        if (key != ERR && key != KEY_RESIZE && (!tooSmall || key == 'q' || key == 'Q') &&
+            !OnKey(session, s, ui, key))
+            break;
         const auto now = std::chrono::steady_clock::now();
         const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastMove);
         lastMove = now;
