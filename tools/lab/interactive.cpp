@@ -21,6 +21,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cwchar>
+#include <exception>
 #include <string>
 #include <thread>
 #include <vector>
@@ -401,7 +402,7 @@ std::wstring MachineLine(const State& s, const Ui& ui) {
 std::wstring HelpLine(const State& s, const Ui& ui) {
     if (ui.confirmRestart) return L" y restart now (the update is cut off)   n/Esc keep running";
     if (ui.picker != Picker::None) return L" Up/Down choose   Enter pick   Esc back";
-    if (s.open_box >= 0) {
+    if (s.open_box >= 0 && s.open_box < static_cast<int>(s.boxes.size())) {
         const uint32_t kind = s.boxes[static_cast<size_t>(s.open_box)].type & 0x0F;
         if (kind == kBoxYesNo) return L" y Yes   n No   Left/Right/Tab choose   Enter answer";
         if (kind == kBoxOkCancel)
@@ -466,7 +467,7 @@ void AnswerBox(Session& session, const State& s, Ui& ui, int key) {
     } else if (key == KEY_RIGHT || key == kKeyTab) {
         ui.boxFocus = (ui.boxFocus + 1) % n;
     } else if (IsEnter(key) || key == ' ') {
-        answer = buttons[static_cast<size_t>(ui.boxFocus)].answer;
+        answer = buttons[static_cast<size_t>(std::clamp(ui.boxFocus, 0, n - 1))].answer;
     } else if ((key == 'y' || key == 'Y') && kind == kBoxYesNo) {
         answer = kAnswerYes;
     } else if ((key == 'n' || key == 'N') && kind == kBoxYesNo) {
@@ -513,7 +514,7 @@ void PickDrive(Session& session, const State& s, Ui& ui, int key) {
             session.Plug(d.name);
             ui.notice = L"Plugged " + Show(d.name) + L" back in.";
         }
-    } catch (const Error& e) {
+    } catch (const std::exception& e) {
         ui.notice = Show(e.what());
     }
 }
@@ -534,7 +535,7 @@ void Restart(Session& session, Ui& ui) {
     try {
         session.Restart();
         ui.notice = L"The machine restarted; the program started again.";
-    } catch (const Error& e) {
+    } catch (const std::exception& e) {
         ui.notice = Show(e.what());
     }
     ui.shutdownsSeen = session.Snapshot().shutdown_requests.size();
@@ -625,6 +626,60 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The view until the dialog has closed; the last state seen.
+State ViewLoop(Session& session) {
+    const bool realtime = session.Config().realtime;
+    Ui ui;
+    ui.machineName = session.Config().machine_file.empty()
+                         ? std::string("(description)")
+                         : BaseName(session.Config().machine_file);
+    auto lastMove = std::chrono::steady_clock::now();
+    State s = session.Snapshot();
+    for (;;) {
+        if (s.open_box != ui.boxSeen) {
+            ui.boxSeen = s.open_box;
+            ui.boxFocus = 0;
+        }
+        if (s.shutdown_requests.size() > ui.shutdownsSeen) {
+            ui.shutdownsSeen = s.shutdown_requests.size();
+            ui.notice = L"The program asked the machine to restart or power off: press b to "
+                        L"restart it.";
+        }
+        if (!s.dialog_running && s.open_box < 0) ui.notice = L"The program has ended. Press q.";
+        Draw(s, ui);
+
+        const int tick = s.updating ? kBusyTickMs : kIdleTickMs;
+        // With --realtime the lab's own clock listener sleeps as long as each move of the clock
+        // on the thread that moves it: the view's move below is its wait.
+        timeout(realtime ? 0 : tick);
+        const int key = getch();
+        // On a screen too small to show the dialog only q is taken (nothing answers unseen).
+        const bool tooSmall = COLS < kMinCols || LINES < kMinRows;
+        if (key != ERR && key != KEY_RESIZE && (!tooSmall || key == 'q' || key == 'Q') &&
+            !OnKey(session, s, ui, key))
+            break;
+        if (realtime) {
+            const auto before = std::chrono::steady_clock::now();
+            sim::ClockAdvance(static_cast<uint64_t>(tick));
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - before);
+            if (spent.count() < tick) napms(tick - static_cast<int>(spent.count()));
+        } else {
+            const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - lastMove);
+            if (passed.count() > 0)
+                sim::ClockAdvance(
+                    std::min<uint64_t>(static_cast<uint64_t>(passed.count()), kMaxStepMs) * kPace);
+            lastMove = std::chrono::steady_clock::now();
+        }
+        const bool wasRunning = s.dialog_running;
+        s = session.Snapshot();
+        // The dialog closed: the person quit (or the program ended by itself).
+        if (wasRunning && !s.dialog_running && s.open_box < 0) break;
+    }
+    return s;
+}
+
 } // namespace
 
 int RunInteractive(Session& session) {
@@ -640,61 +695,28 @@ int RunInteractive(Session& session) {
     set_escdelay(25);
     curs_set(0);
 
-    const bool realtime = session.Config().realtime;
     int subscription = 0;
-    if (!realtime) {
+    if (!session.Config().realtime) {
         g_viewThread = std::this_thread::get_id();
         g_pacedClock = sim::ClockNow();
         subscription = sim::ClockSubscribe(PaceAlong);
     }
-    auto lastMove = std::chrono::steady_clock::now();
-
-    Ui ui;
-    ui.machineName = session.Config().machine_file.empty()
-                         ? std::string("(description)")
-                         : BaseName(session.Config().machine_file);
     int status = 0;
-    State s = session.Snapshot();
-    for (;;) {
-        if (s.open_box != ui.boxSeen) {
-            ui.boxSeen = s.open_box;
-            ui.boxFocus = 0;
-        }
-        if (s.shutdown_requests.size() > ui.shutdownsSeen) {
-            ui.shutdownsSeen = s.shutdown_requests.size();
-            ui.notice = L"The program asked the machine to restart or power off: press b to "
-                        L"restart it.";
-        }
-        Draw(s, ui);
-        if (!s.dialog_running && s.open_box < 0) {
-            ui.notice = L"The program has ended. Press q to leave.";
-            Draw(s, ui);
-        }
-        timeout(s.updating ? kBusyTickMs : kIdleTickMs);
-        const int key = getch();
-        // On a screen too small to show the dialog only q is taken (nothing answers unseen).
-        const bool tooSmall = COLS < kMinCols || LINES < kMinRows;
-        if (key != ERR && key != KEY_RESIZE && (!tooSmall || key == 'q' || key == 'Q') &&
-            !OnKey(session, s, ui, key))
-            break;
-        const auto now = std::chrono::steady_clock::now();
-        const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastMove);
-        lastMove = now;
-        if (passed.count() > 0)
-            sim::ClockAdvance(
-                std::min<uint64_t>(static_cast<uint64_t>(passed.count()), kMaxStepMs) *
-                (realtime ? 1 : kPace));
-        const bool wasRunning = s.dialog_running;
-        s = session.Snapshot();
-        if (wasRunning && !s.dialog_running && s.open_box < 0) {
-            // The dialog closed: the person quit (or the program ended by itself).
-            break;
-        }
+    std::string failure;
+    State last;
+    try {
+        last = ViewLoop(session);
+    } catch (const std::exception& e) {
+        failure = e.what();
+        status = 2;
     }
-
     if (subscription != 0) sim::ClockUnsubscribe(subscription);
+    // The terminal is given back before anything is printed.
     endwin();
-    std::printf("%s", StateText(s).c_str());
+    if (status != 0)
+        std::fprintf(stderr, "fwrenew-lab: the terminal view stopped: %s\n", failure.c_str());
+    else
+        std::printf("%s", StateText(last).c_str());
     return status;
 }
 
