@@ -54,6 +54,13 @@ turn the terminal view off)
   --interactive         the terminal view even when a scripted option is given
   --help                this text
 
+Terminal view keys
+  Up/Down, Home/End     pick a line of the drive list     Enter or r   press RUN
+  y/n, o/c, Tab, Enter  answer the open message box       Esc          Cancel/No
+  u                     unplug a drive                    p            plug one back in
+  b                     restart the simulated machine     q            close the dialog
+  The clock runs at twice real time while the view is open (real time with --realtime).
+
 Exit status
   0  the update's result was 1 (--list, --select, --restart alone: the program started;
      --matrix: every cell updated)
