@@ -24,6 +24,7 @@ rm -f "$out"/screen-*.txt "$out"/pane.txt "$out"/exit-status "$out"/stderr.txt
 socket="fwrenew-lab-view-$$"
 t() { tmux -L "$socket" -f /dev/null "$@"; }
 trap 't kill-server >/dev/null 2>&1' EXIT
+trap 'exit 1' TERM INT HUP # a time-out of ctest still ends the tmux server
 
 fail() {
     echo "FAIL: $*"

@@ -143,13 +143,13 @@ std::wstring DriveSummary(const DriveFirmware& d) {
 // ---- drawing ----
 
 void DrawProgress(int y, int x, int width, const State& s) {
-    const int span = s.progress_max - s.progress_min;
+    // The position within the range, as the bar control shows it (outside: at its end).
+    const int64_t span = static_cast<int64_t>(s.progress_max) - s.progress_min;
     int percent = 0;
-    if (span > 0)
-        percent = static_cast<int>(
-            (static_cast<int64_t>(std::clamp(s.progress, s.progress_min, s.progress_max)) -
-             s.progress_min) *
-            100 / span);
+    if (span > 0) {
+        const int64_t at = std::clamp<int64_t>(s.progress, s.progress_min, s.progress_max);
+        percent = static_cast<int>((at - s.progress_min) * 100 / span);
+    }
     const int barWidth = std::max(1, width - 7);
     const int filled = barWidth * percent / 100;
     std::wstring bar = L"[" + std::wstring(static_cast<size_t>(filled), L'#') +
