@@ -109,13 +109,14 @@ grep -q 'none away' "$out/pane.txt" || fail "no drive should be away"
 t send-keys -t view q
 deadline=$((SECONDS + 30))
 while [ ! -s "$out/exit-status" ] && ((SECONDS < deadline)); do sleep 0.2; done
-# The final state runs past the pane's height: read the history too.
-t capture-pane -p -S - -t view >"$out/pane.txt" 2>/dev/null
+# The final state runs past the pane's height: read the history too, wrapped lines joined.
+t capture-pane -p -J -S - -t view >"$out/pane.txt" 2>/dev/null
 [ -s "$out/exit-status" ] || fail "fwrenew-lab did not end after q"
 [ "$(cat "$out/exit-status")" = 0 ] || fail "fwrenew-lab ended with status $(cat "$out/exit-status")"
 grep -q '^Result     1 (updated)' "$out/pane.txt" || fail "the final state should show the update's result"
-grep -q '^  system: PhysicalDrive0, nvme, revision FW100002' "$out/pane.txt" ||
-    fail "the final state should show the drive's new revision"
+# The restart activated the committed image: its internal version, one activation.
+grep -q '^  system: PhysicalDrive0, nvme, revision FW100002, internal version 2.10.A.1, .*activations 1$' \
+    "$out/pane.txt" || fail "the final state should show the drive running the new image"
 keep final
 echo "PASSED: pick, RUN, Yes, progress, completion, OK, restart (FW100000 -> FW100002), unplug, plug, quit"
 echo "screens in $out"
