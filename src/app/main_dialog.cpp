@@ -33,8 +33,9 @@ void SelDrivePublish(const DriveInfo& record) {
     g_App.stSelDrive = record;
 }
 
-int32_t RunApplication() {
+int32_t RunApplication(int32_t logDetail) {
     std::memset(&g_App, 0, sizeof g_App);
+    g_App.iLogDetail = logDetail;
     LogBindDetailSwitch(&g_App.iLogDetail);
     DiskBindProgressWindow(&g_App.hMainDlg);
     NvmeBindProgressWindow(&g_App.hMainDlg);
