@@ -67,9 +67,7 @@ extern volatile int32_t g_bRefreshBusy;
 
 // ---- Entry and main dialog ----
 // The entry's steps after the platform start-up: clear the state, run dialog 102. Returns 0.
-// logDetail sets the detailed log switch before the dialog starts (the program itself never
-// sets it; the lab does, so that the start-up's detailed lines are written too).
-int32_t RunApplication(int32_t logDetail = 0);
+int32_t RunApplication();
 intptr_t MainDialogProc(PlatWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 void InitMainDialog(PlatWindow window);
 void CenterWindow(PlatWindow window);

@@ -33,9 +33,8 @@ void SelDrivePublish(const DriveInfo& record) {
     g_App.stSelDrive = record;
 }
 
-int32_t RunApplication(int32_t logDetail) {
+int32_t RunApplication() {
     std::memset(&g_App, 0, sizeof g_App);
-    g_App.iLogDetail = logDetail;
     LogBindDetailSwitch(&g_App.iLogDetail);
     DiskBindProgressWindow(&g_App.hMainDlg);
     NvmeBindProgressWindow(&g_App.hMainDlg);

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -63,6 +64,22 @@ std::atomic<uint64_t> g_lastClock{0};
 void SleepAlong(uint64_t now) {
     const uint64_t before = g_lastClock.exchange(now);
     if (now > before) std::this_thread::sleep_for(std::chrono::milliseconds(now - before));
+}
+
+// The application's entry with the detailed log switched on: the same steps as
+// RunApplication, with iLogDetail set before the dialog starts, so that the start-up's
+// detailed lines are written too.
+void RunApplicationWithDetailLog() {
+    std::memset(&g_App, 0, sizeof g_App);
+    g_App.iLogDetail = 1;
+    LogBindDetailSwitch(&g_App.iLogDetail);
+    DiskBindProgressWindow(&g_App.hMainDlg);
+    NvmeBindProgressWindow(&g_App.hMainDlg);
+    SataBindProgressWindow(&g_App.hMainDlg);
+    PlatDialogBox(IDD_MAIN, MainDialogProc);
+    DiskBindProgressWindow(nullptr);
+    NvmeBindProgressWindow(nullptr);
+    SataBindProgressWindow(nullptr);
 }
 
 bool BoxOpen() {
@@ -182,8 +199,13 @@ bool Session::Started() const {
 }
 
 void Session::StartApplication() {
-    const int32_t detail = config_.log_detail ? 1 : 0;
-    ui_ = std::thread([detail] { RunApplication(detail); });
+    const bool detail = config_.log_detail;
+    ui_ = std::thread([detail] {
+        if (detail)
+            RunApplicationWithDetailLog();
+        else
+            RunApplication();
+    });
     sim::WaitFor([] { return sim::DialogRunning(); });
     sim::WaitIdle();
 }
